@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tarvex {
+
+// Why a backend could not open: an errno-style code for the last error value, and a
+// sentence naming the object and the cause ("cannot open /dev/parport0: Permission denied").
+struct OpenFailure {
+    std::uint32_t code = 0;
+    std::string detail;
+};
+
+// One way of reaching the PC's I/O ports. Read and Write may be called from two threads
+// at once (the timer reads status while the batch worker writes); backends must allow it.
+class PortBackend {
+  public:
+    virtual ~PortBackend() = default;
+
+    virtual bool Open(OpenFailure& failure) = 0;
+    virtual void Close() = 0;
+
+    // A failed access stores a non-zero code in `error`; a failed read yields 0.
+    virtual std::uint8_t Read(std::uint16_t port, std::uint32_t& error) = 0;
+    virtual void Write(std::uint16_t port, std::uint8_t value, std::uint32_t& error) = 0;
+
+    // Whether a parallel port exists at this base address; nullopt when the backend
+    // cannot tell without touching the port.
+    virtual std::optional<bool> HasPort(std::uint16_t /*base*/) const { return std::nullopt; }
+
+    // What to check when Open fails: the lines shown after the first line of the start-up
+    // failure message, each ended by '\r'.
+    virtual std::string FailureHint() const = 0;
+
+    // The TARVEX_IO value that selects this backend, for messages.
+    virtual std::string Name() const = 0;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "link/IoPort.h"
+#include "link/PortBackend.h"
+
+namespace tarvex {
+
+// Linux parallel-port device files through the ppdev ioctls (TARVEX_IO=ppdev, the default).
+std::unique_ptr<PortBackend> MakePpdevBackend();
+// ioperm + inb/outb (TARVEX_IO=direct); needs CAP_SYS_RAWIO.
+std::unique_ptr<PortBackend> MakeDirectBackend();
+// Wraps a backend and records every access to `path` as "W 037A 0C" / "R 0379 78" lines.
+std::unique_ptr<PortBackend> MakeTraceBackend(std::unique_ptr<PortBackend> inner,
+                                              const std::string& path);
+
+// The valid TARVEX_IO values, for messages.
+inline constexpr const char* kIoValues =
+    "ppdev (the default), direct, sim, sim:none, sim:0x278,...";
+
+// Port access as TARVEX_IO, TARVEX_TRACE and TARVEX_SIM_STATE ask for. `io` overrides
+// TARVEX_IO when not null. An unknown value gives a TIoPort that never opens and whose
+// failure message lists the valid values.
+std::unique_ptr<TIoPort> CreatePortAccess(const char* io = nullptr);
+
+}  // namespace tarvex

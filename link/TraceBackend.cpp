@@ -1,0 +1,82 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "link/PortBackends.h"
+
+namespace tarvex {
+namespace {
+
+// Records what went over the cable, in order, one line per access. Only installed when
+// TARVEX_TRACE is set, so untraced runs pay nothing.
+class TraceBackend : public PortBackend {
+  public:
+    TraceBackend(std::unique_ptr<PortBackend> inner, std::string path)
+        : inner_(std::move(inner)), path_(std::move(path)) {}
+    ~TraceBackend() override { CloseFile(); }
+
+    bool Open(OpenFailure& failure) override {
+        if (!inner_->Open(failure)) {
+            return false;
+        }
+        std::lock_guard lock(mutex_);
+        file_ = std::fopen(path_.c_str(), "w");
+        if (!file_) {
+            failure.code = static_cast<std::uint32_t>(errno);
+            failure.detail =
+                "cannot write trace file " + path_ + " (TARVEX_TRACE): " + std::strerror(errno);
+            inner_->Close();
+            return false;
+        }
+        return true;
+    }
+    void Close() override {
+        inner_->Close();
+        CloseFile();
+    }
+    std::uint8_t Read(std::uint16_t port, std::uint32_t& error) override {
+        std::lock_guard lock(mutex_);  // keeps the trace in the order of the accesses
+        const std::uint8_t value = inner_->Read(port, error);
+        Record('R', port, value);
+        return value;
+    }
+    void Write(std::uint16_t port, std::uint8_t value, std::uint32_t& error) override {
+        std::lock_guard lock(mutex_);
+        inner_->Write(port, value, error);
+        Record('W', port, value);
+    }
+    std::optional<bool> HasPort(std::uint16_t base) const override { return inner_->HasPort(base); }
+    std::string FailureHint() const override {
+        return inner_->FailureHint() + "- the trace file named by TARVEX_TRACE must be writable\r";
+    }
+    std::string Name() const override { return inner_->Name(); }
+
+  private:
+    void Record(char kind, std::uint16_t port, std::uint8_t value) {
+        if (file_) {
+            std::fprintf(file_, "%c %04X %02X\n", kind, port, value);
+        }
+    }
+    void CloseFile() {
+        std::lock_guard lock(mutex_);
+        if (file_) {
+            std::fclose(file_);
+            file_ = nullptr;
+        }
+    }
+
+    std::unique_ptr<PortBackend> inner_;
+    std::string path_;
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<PortBackend> MakeTraceBackend(std::unique_ptr<PortBackend> inner,
+                                              const std::string& path) {
+    return std::make_unique<TraceBackend>(std::move(inner), path);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Every test: unit, window, end-to-end and peer tests under ASan+UBSan, the threaded
+# paths again under TSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh test
+
+jobs=$(nproc)
+cmake --preset dev
+cmake --build --preset dev -j "$jobs"
+ctest --preset dev -j "$jobs"
+
+cmake --preset tsan
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan -j "$jobs" -L threads

@@ -1,0 +1,111 @@
+#include "sim/SimBackend.h"
+
+#include <cerrno>
+#include <charconv>
+#include <utility>
+
+namespace tarvex::sim {
+namespace {
+
+bool ParseBase(const std::string& text, std::uint16_t& base) {
+    std::string digits = text;
+    int radix = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits = digits.substr(2);
+        radix = 16;
+    } else if (digits.size() > 1 && digits[0] == '$') {
+        digits = digits.substr(1);
+        radix = 16;
+    }
+    unsigned value = 0;
+    const char* last = digits.data() + digits.size();
+    auto result = std::from_chars(digits.data(), last, value, radix);
+    if (result.ec != std::errc() || result.ptr != last || digits.empty() || value > 0xFFFD) {
+        return false;
+    }
+    base = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+SimBackend::SimBackend(std::shared_ptr<SimBus> bus, std::string statePath)
+    : bus_(std::move(bus)), statePath_(std::move(statePath)) {}
+
+std::unique_ptr<SimBackend> SimBackend::Create(const std::string& devices,
+                                               const std::string& statePath, std::string& error) {
+    auto bus = std::make_shared<SimBus>();
+    if (devices.empty()) {
+        bus->AddDevice(0x378);
+    } else if (devices != "none") {
+        std::size_t position = 0;
+        while (position <= devices.size()) {
+            std::size_t end = devices.find(',', position);
+            if (end == std::string::npos) {
+                end = devices.size();
+            }
+            const std::string item = devices.substr(position, end - position);
+            position = end + 1;
+            const std::size_t slash = item.find('/');
+            std::uint16_t base = 0;
+            if (!ParseBase(item.substr(0, slash), base)) {
+                error = "TARVEX_IO: '" + item.substr(0, slash) +
+                        "' is not a port base address (write it as 0x378, $378 or 888)";
+                return nullptr;
+            }
+            if (bus->HasPort(base)) {
+                error = "TARVEX_IO: base address " + item.substr(0, slash) + " is given twice";
+                return nullptr;
+            }
+            DeviceOptions options;
+            if (slash != std::string::npos) {
+                if (auto problem = ParseDeviceOptions(item.substr(slash + 1), options)) {
+                    error = "TARVEX_IO: " + *problem;
+                    return nullptr;
+                }
+            }
+            bus->AddDevice(base, std::move(options));
+        }
+    }
+    return std::make_unique<SimBackend>(std::move(bus), statePath);
+}
+
+bool SimBackend::Open(OpenFailure& failure) {
+    if (statePath_.empty()) {
+        return true;
+    }
+    std::string error;
+    // Saving right away proves the file can be kept before any work is done.
+    if (!bus_->LoadState(statePath_, error) || !bus_->SaveState(statePath_, error)) {
+        failure.code = errno != 0 ? static_cast<std::uint32_t>(errno) : 5;
+        failure.detail = error;
+        return false;
+    }
+    return true;
+}
+
+void SimBackend::Close() {
+    saveError_.clear();
+    if (!statePath_.empty()) {
+        bus_->SaveState(statePath_, saveError_);
+    }
+}
+
+std::uint8_t SimBackend::Read(std::uint16_t port, std::uint32_t& /*error*/) {
+    return bus_->Read(port);
+}
+
+void SimBackend::Write(std::uint16_t port, std::uint8_t value, std::uint32_t& /*error*/) {
+    bus_->Write(port, value);
+}
+
+std::optional<bool> SimBackend::HasPort(std::uint16_t base) const {
+    return bus_->HasPort(base);
+}
+
+std::string SimBackend::FailureHint() const {
+    return "Check the simulator state file named by TARVEX_SIM_STATE:\r"
+           "- it must be a file this program wrote, in a folder you can write to\r";
+}
+
+}  // namespace tarvex::sim
