@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/ImageModel.h"
+#include "link/Host.h"
+
+namespace tarvex {
+
+// Fills DataBuffer from a binary image or an Intel HEX file (plain or extended, by
+// model.FileType), only inside BufferStart..BufferEnd, and reports through the host.
+class FileLoader {
+public:
+    FileLoader(ImageModel& model, Host& host);
+    ~FileLoader();
+    FileLoader(const FileLoader&) = delete;
+    FileLoader& operator=(const FileLoader&) = delete;
+
+    static bool IsValidFileName(const std::string& name);
+    // False for an empty name; otherwise whether the file opens for reading.
+    static bool CanOpenInputFile(const std::string& name);
+
+    // Opens `name` (the InFile text) for reading raw bytes.
+    bool OpenImageFile(const std::string& name);
+    // Reads the opened image into DataBuffer[first..last] and closes it; sets ReadError.
+    void ReadImage(std::uint32_t first, std::uint32_t last);
+
+    // The loader: checks the name, then loads by FileType; the outcome is in ReadError.
+    void LoadFileToBuffer(const std::string& name);
+
+private:
+    struct Impl;
+    ImageModel& model_;
+    Host& host_;
+    Impl* impl_;
+};
+
+}  // namespace tarvex
