@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
+#include "image/FileSystem.h"
 #include "image/ImageModel.h"
 #include "link/Host.h"
 
@@ -11,8 +14,9 @@ namespace tarvex {
 // Fills DataBuffer from a binary image or an Intel HEX file (plain or extended, by
 // model.FileType), only inside BufferStart..BufferEnd, and reports through the host.
 class FileLoader {
-public:
+  public:
     FileLoader(ImageModel& model, Host& host);
+    FileLoader(ImageModel& model, Host& host, FileSystem& files);
     ~FileLoader();
     FileLoader(const FileLoader&) = delete;
     FileLoader& operator=(const FileLoader&) = delete;
@@ -20,6 +24,7 @@ public:
     static bool IsValidFileName(const std::string& name);
     // False for an empty name; otherwise whether the file opens for reading.
     static bool CanOpenInputFile(const std::string& name);
+    static bool CanOpenInputFile(const std::string& name, FileSystem& files);
 
     // Opens `name` (the InFile text) for reading raw bytes.
     bool OpenImageFile(const std::string& name);
@@ -29,11 +34,22 @@ public:
     // The loader: checks the name, then loads by FileType; the outcome is in ReadError.
     void LoadFileToBuffer(const std::string& name);
 
-private:
+  private:
     struct Impl;
+    struct HexLoad;
+
+    void LoadImageFile(const std::string& name);
+    void LoadHexFile(const std::string& name);
+    std::unique_ptr<InputFile> OpenHexFile(const std::string& name);
+    // Checks one record and applies it; false when it failed (the reason, if any, is in
+    // the load's pending message).
+    bool ParseHexRecord(std::string_view line, HexLoad& load);
+    void ShowError(const std::string& text);
+
     ImageModel& model_;
     Host& host_;
-    Impl* impl_;
+    FileSystem& files_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace tarvex

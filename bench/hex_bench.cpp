@@ -1,0 +1,129 @@
+// Intel HEX extended: loading and saving a whole 27010 image, in bytes of HEX text per
+// second. The text lives in memory so that the figures are the parser's and the
+// formatter's, not the disk's; LoadFromFile adds the page-cached file read.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "image/FileLoader.h"
+#include "image/FileWriter.h"
+
+namespace tarvex {
+namespace {
+
+// One file held in memory: written by the writer, read by the loader.
+class MemoryFile final : public FileSystem {
+  public:
+    std::string text;
+
+    class Reader final : public InputFile {
+      public:
+        explicit Reader(const std::string& text) : text_(text) {}
+        IoResult Read(void* data, std::size_t size) override {
+            const std::size_t count = std::min(size, text_.size() - position_);
+            std::memcpy(data, text_.data() + position_, count);
+            position_ += count;
+            return {count, false};
+        }
+        bool Close() override { return true; }
+
+      private:
+        const std::string& text_;
+        std::size_t position_ = 0;
+    };
+    class Writer final : public OutputFile {
+      public:
+        explicit Writer(std::string& text) : text_(text) {}
+        IoResult Write(const void* data, std::size_t size) override {
+            text_.append(static_cast<const char*>(data), size);
+            return {size, false};
+        }
+        bool Close() override { return true; }
+
+      private:
+        std::string& text_;
+    };
+
+    std::unique_ptr<InputFile> OpenForReading(const std::string&) override {
+        return std::make_unique<Reader>(text);
+    }
+    std::unique_ptr<OutputFile> CreateTemporary(const std::string&, std::string& name) override {
+        name = "memory";
+        text.clear();
+        return std::make_unique<Writer>(text);
+    }
+    bool Replace(const std::string&, const std::string&) override { return true; }
+    void Remove(const std::string&) override {}
+};
+
+std::unique_ptr<ImageModel> RandomImage() {
+    auto model = std::make_unique<ImageModel>();
+    model->SelectType(27010, 0x1FFFF);
+    std::mt19937 random(27010);
+    for (auto& byte : model->DataBuffer) {
+        byte = static_cast<std::uint8_t>(random());
+    }
+    model->FileType = 2;
+    return model;
+}
+
+void SaveExtendedHex(benchmark::State& state) {
+    auto model = RandomImage();
+    SilentHost host;
+    MemoryFile file;
+    file.text.reserve(400000);
+    FileWriter writer(*model, host, file);
+    for (auto _ : state) {
+        writer.SaveBufferToFile("image.hex");
+        benchmark::DoNotOptimize(file.text.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.text.size()));
+    state.counters["text_bytes"] = static_cast<double>(file.text.size());
+}
+BENCHMARK(SaveExtendedHex)->Unit(benchmark::kMicrosecond);
+
+void LoadExtendedHex(benchmark::State& state) {
+    auto model = RandomImage();
+    SilentHost host;
+    MemoryFile file;
+    FileWriter(*model, host, file).SaveBufferToFile("image.hex");
+    FileLoader loader(*model, host, file);
+    for (auto _ : state) {
+        loader.LoadFileToBuffer("image.hex");
+        if (model->ReadError) {
+            state.SkipWithError("load failed");
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.text.size()));
+}
+BENCHMARK(LoadExtendedHex)->Unit(benchmark::kMicrosecond);
+
+void LoadExtendedHexFromFile(benchmark::State& state) {
+    auto model = RandomImage();
+    SilentHost host;
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "tarvex_hex_bench.hex").string();
+    FileWriter(*model, host).SaveBufferToFile(path);
+    const auto size = std::filesystem::file_size(path);
+    FileLoader loader(*model, host);
+    for (auto _ : state) {
+        loader.LoadFileToBuffer(path);
+        if (model->ReadError) {
+            state.SkipWithError("load failed");
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+    std::remove(path.c_str());
+}
+BENCHMARK(LoadExtendedHexFromFile)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace tarvex
+
+BENCHMARK_MAIN();

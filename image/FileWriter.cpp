@@ -1,0 +1,211 @@
+#include "image/FileWriter.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "image/FileLoader.h"
+
+namespace tarvex {
+namespace {
+
+constexpr std::uint32_t kImageChunk = 32768;
+constexpr std::uint32_t kRecordBytes = 32;
+// ':' + count, address, type, 32 data bytes and checksum as two digits each + CR LF.
+constexpr std::size_t kLongestLine = 1 + 2 * (4 + kRecordBytes + 1) + 2;
+constexpr std::size_t kTextBlock = std::size_t{1} << 16;
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+inline char* PutByte(char* out, unsigned value) {
+    out[0] = kDigits[(value >> 4) & 0x0F];
+    out[1] = kDigits[value & 0x0F];
+    return out + 2;
+}
+
+// One record line: the bytes of count, address, type and data, then the checksum that
+// makes them all sum to 0 modulo 256, then CR LF. Returns the end of the text.
+char* PutRecord(char* out, std::uint32_t address, unsigned type, const std::uint8_t* data,
+                std::uint32_t count) {
+    const unsigned high = (address >> 8) & 0xFF;
+    const unsigned low = address & 0xFF;
+    unsigned sum = count + high + low + type;
+    *out++ = ':';
+    out = PutByte(out, count);
+    out = PutByte(out, high);
+    out = PutByte(out, low);
+    out = PutByte(out, type);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        sum += data[i];
+        out = PutByte(out, data[i]);
+    }
+    out = PutByte(out, (256 - (sum & 0xFF)) & 0xFF);
+    *out++ = '\r';
+    *out++ = '\n';
+    return out;
+}
+
+}  // namespace
+
+// Collects the HEX text in large blocks so that a record costs no system call of its own.
+class FileWriter::Output {
+  public:
+    explicit Output(OutputFile& file) : file_(file) {}
+
+    OutputFile& File() { return file_; }
+
+    // Space for one more line; flushes first when it would not fit. Null after an error.
+    char* LineSpace() {
+        if (text_.size() - used_ < kLongestLine && !Flush()) {
+            return nullptr;
+        }
+        return text_.data() + used_;
+    }
+    void Commit(const char* end) { used_ = static_cast<std::size_t>(end - text_.data()); }
+
+    bool Flush() {
+        if (used_ == 0) {
+            return true;
+        }
+        const IoResult result = file_.Write(text_.data(), used_);
+        const bool complete = !result.error && result.count == used_;
+        used_ = 0;
+        return complete;
+    }
+
+  private:
+    OutputFile& file_;
+    std::vector<char> text_ = std::vector<char>(kTextBlock);
+    std::size_t used_ = 0;
+};
+
+FileWriter::FileWriter(ImageModel& model, Host& host)
+    : FileWriter(model, host, NativeFileSystem()) {}
+
+FileWriter::FileWriter(ImageModel& model, Host& host, FileSystem& files)
+    : model_(model), host_(host), files_(files) {}
+
+void FileWriter::SaveBufferToFile(const std::string& name) {
+    saveFailed_ = true;
+    if (!FileLoader::IsValidFileName(name)) {
+        if (!name.empty()) {
+            ShowError("Invalid file name");
+        }
+        return;
+    }
+    ByteCount = 0;
+    WriteError = false;
+    if (model_.FileType > 2 || model_.BufferStart > model_.BufferEnd ||
+        model_.BufferEnd >= ImageModel::kBufferSize) {
+        return;
+    }
+    // Checked before anything is created: an end-of-file record alone must not take the
+    // place of a file that was there.
+    if (model_.FileType == 1 && model_.HexBase + model_.BufferEnd > 0xFFFF) {
+        ShowError("Target address above FFFFh");
+        return;
+    }
+
+    std::string temporaryName;
+    const std::unique_ptr<OutputFile> file = files_.CreateTemporary(name, temporaryName);
+    if (!file) {
+        ShowError("File creation error");
+        return;
+    }
+    Output output(*file);
+    bool diskFull = false;
+    if (model_.FileType == 0) {
+        WriteBinary(output);
+        diskFull = ByteCount != model_.BufferEnd - model_.BufferStart + 1;
+    } else {
+        WriteHex(output);
+    }
+    if (!file->Close()) {
+        WriteError = true;
+    }
+
+    bool replaced = false;
+    if (!diskFull && !WriteError) {
+        replaced = files_.Replace(temporaryName, name);
+    }
+    if (!replaced) {
+        files_.Remove(temporaryName);
+    }
+    if (diskFull) {
+        ShowError("I/O error , insufficient disk space");
+    }
+    if (WriteError) {
+        ShowError("File write error");
+    } else if (!diskFull && !replaced) {
+        // Complete, but it could not take the target's name.
+        ShowError("File creation error");
+    }
+    saveFailed_ = !replaced;
+}
+
+void FileWriter::WriteBinary(Output& output) {
+    std::uint32_t position = model_.BufferStart;
+    const std::uint32_t last = model_.BufferEnd;
+    for (;;) {
+        const std::uint32_t chunk =
+            last - position > kImageChunk - 1 ? kImageChunk : last - position + 1;
+        const IoResult result = output.File().Write(model_.DataBuffer.data() + position, chunk);
+        ByteCount += static_cast<std::uint32_t>(result.count);
+        position += static_cast<std::uint32_t>(result.count);
+        WriteError = result.error;
+        if (position > last || result.count != chunk) {
+            break;
+        }
+    }
+}
+
+void FileWriter::WriteHex(Output& output) {
+    std::uint32_t segment = 0;
+    std::uint32_t target = model_.HexBase + model_.BufferStart;
+    std::uint32_t position = model_.BufferStart;
+    std::uint32_t remaining = model_.BufferEnd - model_.BufferStart + 1;
+    while (remaining > 0 && !WriteError) {
+        const std::uint32_t recordAddress = target & 0xFFFF;
+        const std::uint32_t block = (target & 0xF0000) >> 4;
+        if (block != segment) {
+            segment = block;
+            const std::uint8_t value[2] = {static_cast<std::uint8_t>(segment >> 8),
+                                           static_cast<std::uint8_t>(segment)};
+            char* line = output.LineSpace();
+            if (!line) {
+                WriteError = true;
+                break;
+            }
+            output.Commit(PutRecord(line, 0, 0x02, value, 2));
+        }
+        // Never across a 64 KiB boundary: the next block needs its own segment record.
+        const std::uint32_t length =
+            std::min({remaining, kRecordBytes, std::uint32_t{0x10000} - recordAddress});
+        char* line = output.LineSpace();
+        if (!line) {
+            WriteError = true;
+            break;
+        }
+        output.Commit(
+            PutRecord(line, recordAddress, 0x00, model_.DataBuffer.data() + position, length));
+        target += length;
+        position += length;
+        remaining -= length;
+    }
+    if (WriteError) {
+        return;  // the temporary file is thrown away; nothing more to write into it
+    }
+    char* line = output.LineSpace();
+    if (!line) {
+        WriteError = true;
+        return;
+    }
+    output.Commit(PutRecord(line, 0, 0x01, nullptr, 0));
+    if (!output.Flush()) {
+        WriteError = true;
+    }
+}
+
+void FileWriter::ShowError(const char* text) {
+    host_.ShowMessage(MessageKind::Error, text, MessageButtons::Cancel);
+}
+
+}  // namespace tarvex
