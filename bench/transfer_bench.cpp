@@ -1,0 +1,177 @@
+// Port accesses and block transfers on the simulated emulator, against the floor: the
+// same access sequence replayed straight on the simulator's bus.
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "image/ImageModel.h"
+#include "link/Emulator.h"
+#include "link/Host.h"
+#include "link/IoPort.h"
+#include "sim/SimBackend.h"
+
+namespace {
+std::atomic<bool> countingAllocations{false};
+std::atomic<long> allocations{0};
+}  // namespace
+
+// Counted while a transfer runs: the per-byte loops must not allocate.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    if (countingAllocations.load(std::memory_order_relaxed)) {
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (void* memory = std::malloc(size ? size : 1)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+// Not inlined: g++ would then see free() on a pointer from operator new and warn.
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+namespace tarvex {
+namespace {
+
+constexpr std::uint16_t kBase = 0x378;
+
+// The core on a simulated emulator at 0x378, configured for a 27010 with a full image.
+struct Rig {
+    Rig() {
+        std::string error;
+        auto backend = sim::SimBackend::Create("", "", error);
+        bus = backend->SharedBus();
+        port = std::make_unique<TIoPort>(std::move(backend));
+        port->SetOpened(true);
+        model = std::make_unique<ImageModel>();
+        link = std::make_unique<EmulatorLink>(*port, *model, host);
+        link->DetectEmulator();
+        link->SetEpromType(27010);
+        for (std::size_t i = 0; i <= model->EpromEnd; ++i) {
+            model->DataBuffer[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+        }
+    }
+
+    // The accesses one call of `transfer` makes, as the bus saw them.
+    template <typename Transfer>
+    std::vector<sim::Access> Record(Transfer transfer) {
+        bus->SetTracing(true);
+        transfer();
+        auto trace = bus->TakeTrace();
+        bus->SetTracing(false);
+        return trace;
+    }
+
+    std::shared_ptr<sim::SimBus> bus;
+    std::unique_ptr<TIoPort> port;
+    std::unique_ptr<ImageModel> model;
+    SilentHost host;
+    std::unique_ptr<EmulatorLink> link;
+};
+
+void PortAccessThroughTIoPort(benchmark::State& state) {
+    Rig rig;
+    constexpr int kPairs = 1024;
+    for (auto _ : state) {
+        for (int i = 0; i < kPairs; ++i) {
+            rig.port->WritePort(kBase + 2, control::kLow);
+            benchmark::DoNotOptimize(rig.port->ReadPort(kBase + 1));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kPairs * 2);
+}
+
+void PortAccessOnBareBus(benchmark::State& state) {
+    Rig rig;
+    constexpr int kPairs = 1024;
+    for (auto _ : state) {
+        for (int i = 0; i < kPairs; ++i) {
+            rig.bus->Write(kBase + 2, control::kLow);
+            benchmark::DoNotOptimize(rig.bus->Read(kBase + 1));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kPairs * 2);
+}
+
+template <bool Verify>
+void TransferFull27010(benchmark::State& state) {
+    Rig rig;
+    rig.link->WriteEmulator(0, rig.model->EpromEnd, 0);
+    const std::size_t accesses = rig.Record([&] {
+                                        if (Verify) {
+                                            rig.link->VerifyEmulator(0, rig.model->EpromEnd, 0);
+                                        } else {
+                                            rig.link->WriteEmulator(0, rig.model->EpromEnd, 0);
+                                        }
+                                    })
+                                     .size();
+    allocations = 0;
+    bool verified = true;
+    for (auto _ : state) {
+        countingAllocations = true;
+        if (Verify) {
+            verified = rig.link->VerifyEmulator(0, rig.model->EpromEnd, 0) && verified;
+        } else {
+            rig.link->WriteEmulator(0, rig.model->EpromEnd, 0);
+        }
+        countingAllocations = false;
+    }
+    if (!verified) {
+        state.SkipWithError("verify failed");
+    }
+    if (allocations != 0) {
+        state.SkipWithError("the transfer allocated memory");
+    }
+    state.counters["accesses"] = static_cast<double>(accesses);
+    state.counters["allocations"] = static_cast<double>(allocations.load());
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(accesses));
+    state.SetBytesProcessed(state.iterations() * (rig.model->EpromEnd + 1));
+}
+
+// The floor: the recorded sequence of one transfer, straight on the bus, no core code.
+template <bool Verify>
+void BareReplayFull27010(benchmark::State& state) {
+    Rig rig;
+    rig.link->WriteEmulator(0, rig.model->EpromEnd, 0);
+    const std::vector<sim::Access> trace = rig.Record([&] {
+        if (Verify) {
+            rig.link->VerifyEmulator(0, rig.model->EpromEnd, 0);
+        } else {
+            rig.link->WriteEmulator(0, rig.model->EpromEnd, 0);
+        }
+    });
+    sim::SimBus& bus = *rig.bus;
+    for (auto _ : state) {
+        for (const sim::Access& access : trace) {
+            if (access.write) {
+                bus.Write(access.port, access.value);
+            } else {
+                benchmark::DoNotOptimize(bus.Read(access.port));
+            }
+        }
+    }
+    state.counters["accesses"] = static_cast<double>(trace.size());
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(trace.size()));
+    state.SetBytesProcessed(state.iterations() * (rig.model->EpromEnd + 1));
+}
+
+BENCHMARK(PortAccessThroughTIoPort);
+BENCHMARK(PortAccessOnBareBus);
+BENCHMARK(TransferFull27010<false>)->Name("WriteEmulator27010")->Unit(benchmark::kMillisecond);
+BENCHMARK(BareReplayFull27010<false>)->Name("BareReplayWrite27010")->Unit(benchmark::kMillisecond);
+BENCHMARK(TransferFull27010<true>)->Name("VerifyEmulator27010")->Unit(benchmark::kMillisecond);
+BENCHMARK(BareReplayFull27010<true>)->Name("BareReplayVerify27010")->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tarvex
+
+BENCHMARK_MAIN();

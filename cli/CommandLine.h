@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tarvex::cli {
+
+// Exit statuses, one per class of outcome; scripts test for them.
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitMismatch = 1,    // the emulator does not hold the image
+    kExitUsage = 2,       // the command line is wrong
+    kExitNoEmulator = 3,  // port access could not be opened, or no emulator answered
+    kExitFileError = 4,   // a file could not be found, read or written
+    kExitInterrupted = 130,
+};
+
+enum class ResetAction { Hold, Release, Toggle, Pulse };
+
+inline constexpr std::uint32_t kDefaultResetMs = 1000;
+inline constexpr std::uint32_t kMaxResetMs = 10000;
+
+// What the words after the program name ask for.
+struct Invocation {
+    std::optional<std::string> io;        // --io, overrides TARVEX_IO
+    std::optional<std::uint16_t> port;    // --port; without it the standard addresses are searched
+    std::optional<std::string> portText;  // --port as typed, for messages
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+
+    std::string command;                      // detect, write, read, verify, reset, convert
+    std::string file;                         // write, read, verify
+    std::uint16_t type = 0;                   // --type
+    std::uint32_t start = 0;                  // --start, buffer index
+    std::uint32_t end = 0;                    // --end (defaults to the type's last address)
+    bool verify = true;                       // write without --no-verify
+    std::uint32_t resetMs = kDefaultResetMs;  // --reset-ms, or the MS of reset pulse
+    ResetAction resetAction = ResetAction::Hold;
+    std::vector<std::string> convertArgs;  // the words after "convert", untouched
+};
+
+// A command line that cannot be carried out; the text says which word and why.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Throws UsageError. Every check that needs no file and no port happens here, so a wrong
+// command line never touches the emulator.
+Invocation ParseCommandLine(const std::vector<std::string>& args);
+
+// The --help text, with the exit statuses.
+const char* HelpText();
+
+}  // namespace tarvex::cli
