@@ -13,3 +13,6 @@ ctest --preset dev -j "$jobs"
 cmake --preset tsan
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" -L threads
+
+# The Intel HEX loader under libFuzzer for about a minute.
+scripts/fuzz.sh "${TARVEX_FUZZ_SECONDS:-60}"
