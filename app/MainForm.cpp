@@ -1,0 +1,660 @@
+#include "app/MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyleFactory>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <type_traits>
+#include <utility>
+
+#include "app/IndicatorLamp.h"
+#include "image/HexText.h"
+
+namespace tarvex {
+namespace {
+
+// The layout's pixel sizes were made for a small 8-point dialog font; the desktop font at
+// this size keeps every text inside its control.
+constexpr int kFontPixels = 10;
+
+// The 71-pixel selectors need the narrow drop-down button of the classic look to show
+// their texts whole.
+class CompactComboStyle : public QProxyStyle {
+  public:
+    static constexpr int kArrowWidth = 16;
+    static constexpr int kFrame = 2;
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override {
+        if (control != CC_ComboBox || (part != SC_ComboBoxArrow && part != SC_ComboBoxEditField)) {
+            return QProxyStyle::subControlRect(control, option, part, widget);
+        }
+        const QRect frame = option->rect;
+        const int arrowLeft = frame.right() - kArrowWidth + 1;
+        const QRect place =
+            part == SC_ComboBoxArrow
+                ? QRect(arrowLeft, frame.top(), kArrowWidth, frame.height())
+                : QRect(frame.left() + kFrame, frame.top() + kFrame,
+                        arrowLeft - frame.left() - kFrame, frame.height() - 2 * kFrame);
+        return visualRect(option->direction, frame, place);
+    }
+};
+
+constexpr const char* kUnknownPort = " unknown ";
+
+void SetHint(QWidget* widget, const char* hint) {
+    widget->setToolTip(QString::fromLatin1(hint));
+    widget->setToolTipDuration(TMain::kHintTime);
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, const char* hint,
+                        const QRect& place) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(place);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setAutoDefault(false);
+    SetHint(button, hint);
+    return button;
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* title, const QRect& place,
+                     QStyle* style) {
+    auto* group = new QGroupBox(QString::fromLatin1(title), parent);
+    group->setObjectName(QString::fromLatin1(name));
+    group->setGeometry(place);
+    group->setStyle(style);
+    return group;
+}
+
+QLineEdit* MakeFileField(QWidget* parent, const char* name, const QRect& place) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QString::fromLatin1(name));
+    field->setGeometry(place);
+    field->setReadOnly(true);
+    field->setFocusPolicy(Qt::ClickFocus);  // no tab stop
+    return field;
+}
+
+// A drop-down list that also takes typed text. Typed text never becomes an item.
+QComboBox* MakeSelector(QWidget* parent, const char* name, const char* hint, const QRect& place,
+                        const QStringList& items, QStyle* style) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QString::fromLatin1(name));
+    combo->setStyle(style);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCompleter(nullptr);
+    combo->addItems(items);
+    combo->setCurrentIndex(-1);
+    combo->setGeometry(place);
+    SetHint(combo, hint);
+    return combo;
+}
+
+QFileDialog* MakeFileDialog(QWidget* parent, const char* name, QFileDialog::AcceptMode mode,
+                            const QStringList& filters) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(QString::fromLatin1(name));
+    // Qt's own dialog reports filter changes the same way on every platform.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                        : QFileDialog::AnyFile);
+    dialog->setNameFilters(filters);
+    return dialog;
+}
+
+// '\r' separates lines and "&&" shows one '&'.
+QString ShownText(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            shown += '\n';
+        } else if (text[i] == '&' && i + 1 < text.size() && text[i + 1] == '&') {
+            shown += '&';
+            ++i;
+        } else {
+            shown += text[i];
+        }
+    }
+    return QString::fromStdString(shown);
+}
+
+QMessageBox::Icon IconFor(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::Error:
+            return QMessageBox::Critical;
+        case MessageKind::Information:
+            return QMessageBox::Information;
+        case MessageKind::Confirm:
+            return QMessageBox::Question;
+        case MessageKind::Warning:
+            return QMessageBox::Warning;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+TMain::TMain(std::unique_ptr<TIoPort> portAccess, std::vector<std::string> arguments,
+             QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      portAccess_(std::move(portAccess)),
+      link_(std::make_unique<EmulatorLink>(*portAccess_, model_, *this)),
+      arguments_(std::move(arguments)) {
+    setObjectName(QStringLiteral("Main"));
+    QFont font = QApplication::font();
+    font.setPixelSize(kFontPixels);
+    setFont(font);
+    setFixedSize(kClientWidth, kClientHeight);
+    CreateControls();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    Timer->start();
+    FormCreate();
+}
+
+TMain::~TMain() {
+    FormDestroy();
+}
+
+void TMain::CreateControls() {
+    // The layout puts the first row of controls close under the group's top edge: the
+    // classic frame runs through the middle of the title, where the layout expects it.
+    QStyle* classicFrames = QStyleFactory::create(QStringLiteral("Windows"));
+    classicFrames->setParent(this);
+    auto* compactCombo = new CompactComboStyle;
+    compactCombo->setParent(this);
+
+    GroupBox1 = MakeGroup(this, "GroupBox1", " Files ", {8, 11, 337, 90}, classicFrames);
+    InFile = MakeFileField(GroupBox1, "InFile", {9, 18, 225, 21});
+    OutFile = MakeFileField(GroupBox1, "OutFile", {9, 54, 225, 21});
+    ReadFile = MakeButton(GroupBox1, "ReadFile", "&Load From", " Read data from file to buffer ",
+                          {245, 16, 81, 25});
+    SaveFile = MakeButton(GroupBox1, "SaveFile", "&Save To", " Write buffer data to file ",
+                          {245, 52, 81, 25});
+
+    GroupBox2 = MakeGroup(this, "GroupBox2", " Actions ", {357, 11, 117, 173}, classicFrames);
+    TarvexWrite = MakeButton(GroupBox2, "TarvexWrite", "&Write", " Copy buffer to Tarvex memory ",
+                             {10, 16, 97, 25});
+    TarvexRead = MakeButton(GroupBox2, "TarvexRead", "&Read", " Read Tarvex memory to buffer ",
+                            {10, 47, 97, 25});
+    TarvexVerify = MakeButton(GroupBox2, "TarvexVerify", "&Verify",
+                              " Compare Tarvex memory with buffer ", {10, 78, 97, 25});
+    TarvexTest =
+        MakeButton(GroupBox2, "TarvexTest", "&Test", " Test Tarvex operation ", {10, 109, 97, 25});
+    ToggleReset = MakeButton(GroupBox2, "ToggleReset", "&Manual Reset", " Toggle RESET line state ",
+                             {10, 140, 97, 25});
+
+    GroupBox3 = MakeGroup(this, "GroupBox3", " Configuration ", {8, 112, 337, 72}, classicFrames);
+    SetOptions = MakeButton(GroupBox3, "SetOptions", "&Options", " Show current buffer state ",
+                            {245, 18, 81, 25});
+    Label1 = new QLabel(QStringLiteral("&Port  Address"), GroupBox3);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(12, 46);
+    Label2 = new QLabel(QStringLiteral("&EPROM type"), GroupBox3);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->move(130, 46);
+    ResetLED = new IndicatorLamp(GroupBox3);
+    ResetLED->setObjectName(QStringLiteral("ResetLED"));
+    ResetLED->setGeometry(248, 52, 22, 9);
+    SetHint(ResetLED, " Reset state ");
+    LastResult = new IndicatorLamp(GroupBox3);
+    LastResult->setObjectName(QStringLiteral("LastResult"));
+    LastResult->setGeometry(302, 52, 22, 9);
+    SetHint(LastResult, " Last operation result: pass or fail ");
+
+    // The two selectors lie over the Configuration group, so they are made after it.
+    PortSelect =
+        MakeSelector(this, "PortSelect", " Hexadecimal Centronics port address ", {19, 135, 71, 21},
+                     {"  0x0278", "  0x0378", "  0x03BC"}, compactCombo);
+    EpromType = MakeSelector(this, "EpromType", " Emulated EPROM type ", {136, 135, 71, 21},
+                             {"     2764 ", "   27128 ", "   27256 ", "   27512 ", "   27010 "},
+                             compactCombo);
+    Label1->setBuddy(PortSelect);
+    Label2->setBuddy(EpromType);
+    Label1->adjustSize();
+    Label2->adjustSize();
+
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setGeometry(8, 196, 466, 16);
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+
+    setTabOrder(ReadFile, SaveFile);
+    setTabOrder(SaveFile, TarvexWrite);
+    setTabOrder(TarvexWrite, TarvexRead);
+    setTabOrder(TarvexRead, TarvexVerify);
+    setTabOrder(TarvexVerify, TarvexTest);
+    setTabOrder(TarvexTest, ToggleReset);
+    setTabOrder(ToggleReset, SetOptions);
+    setTabOrder(SetOptions, EpromType);
+    setTabOrder(EpromType, PortSelect);
+
+    OpenDialog = MakeFileDialog(this, "OpenDialog", QFileDialog::AcceptOpen,
+                                {"All binary image files (*.*)", "Binary image files (*.BIN)",
+                                 "Intel Hex files (*.HEX)", "Intel Hex Extended files (*.HEX)"});
+    SaveDialog = MakeFileDialog(
+        this, "SaveDialog", QFileDialog::AcceptSave,
+        {"Binary image file (*.BIN)", "Intel Hex file (*.HEX)", "Intel Hex Extended file (*.HEX)"});
+
+    TestMenu = new QMenu(this);
+    TestMenu->setObjectName(QStringLiteral("TestMenu"));
+    QAction* continuousTest = TestMenu->addAction(QStringLiteral("Emulator &memory"));
+    continuousTest->setObjectName(QStringLiteral("ContinuousTest"));
+    QAction* singleLines = TestMenu->addAction(QStringLiteral("&Interface signals"));
+    singleLines->setObjectName(QStringLiteral("SingleLines"));
+
+    Timer = new QTimer(this);
+    Timer->setObjectName(QStringLiteral("Timer"));
+    Timer->setInterval(kTimerInterval);
+
+    connect(TarvexWrite, &QPushButton::clicked, this, &TMain::TarvexWriteClick);
+    connect(TarvexRead, &QPushButton::clicked, this, &TMain::TarvexReadClick);
+    connect(TarvexVerify, &QPushButton::clicked, this, &TMain::TarvexVerifyClick);
+    connect(ToggleReset, &QPushButton::clicked, this, &TMain::ToggleResetClick);
+    connect(TarvexTest, &QPushButton::clicked, this, &TMain::TarvexTestClick);
+    connect(continuousTest, &QAction::triggered, this, &TMain::ContinuousTestClick);
+    connect(singleLines, &QAction::triggered, this, &TMain::SingleLinesClick);
+    // Only what the user does counts as a change: a chosen item or typed text, never
+    // a text the program puts in.
+    connect(PortSelect, &QComboBox::activated, this, &TMain::PortSelectChange);
+    connect(PortSelect->lineEdit(), &QLineEdit::textEdited, this, [this] { PortSelectChange(-1); });
+    connect(EpromType, &QComboBox::activated, this, &TMain::EpromTypeChange);
+    connect(EpromType->lineEdit(), &QLineEdit::textEdited, this, [this] { EpromTypeChange(-1); });
+    connect(Timer, &QTimer::timeout, this, &TMain::TimerTimer);
+}
+
+// --- start-up and shutdown --------------------------------------------------------------
+
+void TMain::FormCreate() {
+    if (!CheckSingleInstance() && ShowMessage(MessageKind::Confirm, kSecondInstanceQuestion,
+                                              MessageButtons::YesNo) == MessageAnswer::Yes) {
+        RequestTermination();
+    }
+    repaint();
+    setWindowTitle(QString::fromLatin1(kProgramTitle));
+    commandLine_ = CheckCommandLine(arguments_);
+    BatchRequested = commandLine_.BatchRequested();
+    if (commandLine_.mode == StartMode::Usage) {
+        ShowMessage(MessageKind::Error, kUsageMessage, MessageButtons::Ok);
+        RequestTermination();
+    }
+    model_.FillValue = 0xFF;
+    model_.FileType = 0;
+    link_->StopRequest = 0;
+    InitPortAccess();
+    link_->DetectEmulator();
+    if (link_->EmulatorPresent()) {
+        SetPortSelectText("  0x" + HexWord(link_->PortAddress()));
+        if (BatchRequested) {
+            StartBatchRun();
+        } else {
+            SelectStartType();
+        }
+    } else {
+        SetEpromTypeText(kTypeNotSet);
+        SetPortSelectText(kUnknownPort);
+    }
+}
+
+bool TMain::CheckSingleInstance() {
+    try {
+        return instanceLock_.Acquire();
+    } catch (...) {
+        return false;
+    }
+}
+
+void TMain::InitPortAccess() {
+    if (!portAccess_->Opened()) {
+        portAccess_->SetOpened(true);
+    }
+    if (!portAccess_->Opened()) {
+        portAccessFailed_ = true;
+        ShowMessage(MessageKind::Error, portAccess_->FailureMessage(), MessageButtons::Cancel);
+        RequestTermination();
+    }
+}
+
+void TMain::SelectStartType() {
+    model_.CurrentEpromType = 27010;
+    link_->SetEpromType(27010);
+    SetInFileText(arguments_.empty() ? std::string() : arguments_.front());
+}
+
+// The unattended run of the command line starts here, on a worker thread of its own.
+void TMain::StartBatchRun() {
+    // This build has no batch run: stay interactive, say so, and never end with success.
+    setWindowTitle(QStringLiteral("  Tarvex II Loader - batch run not available in this build"));
+    SelectStartType();
+}
+
+void TMain::RequestTermination() {
+    terminationRequested_ = true;
+    if (messageLoopRunning_) {
+        // Queued, so the running handler finishes first. exit(), not quit(): quit() closes
+        // the windows first, and a close is the user's way to end, not this one.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    }
+}
+
+int TMain::RunMessageLoop() {
+    messageLoopRunning_ = true;
+    if (terminationRequested_) {
+        RequestTermination();
+    }
+    QApplication::exec();
+    messageLoopRunning_ = false;
+    return ExitStatus();
+}
+
+int TMain::ExitStatus() const {
+    return ExitStatusFor({commandLine_, portAccessFailed_, ExitRequested.load()});
+}
+
+void TMain::closeEvent(QCloseEvent* event) {
+    // A disabled window is busy with a command or a batch run and cannot be closed.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+void TMain::FormClose() {
+    ReleaseAndClosePort();
+}
+
+void TMain::FormDestroy() {
+    Timer->stop();
+    destroying_ = true;
+    ReleaseAndClosePort();
+}
+
+void TMain::ReleaseAndClosePort() {
+    // Once closed, the port drops every write: a second pass has nothing to do.
+    if (!portAccess_->Opened()) {
+        return;
+    }
+    link_->ReleaseEmulator();
+    portAccess_->SetOpened(false);
+}
+
+// --- commands ---------------------------------------------------------------------------
+
+bool TMain::BeginDeviceCommand() {
+    // A port or type change lets events through while it talks to the emulator; a command
+    // started meanwhile would mix its register sequence into that one.
+    if (selectionChanging_) {
+        return false;
+    }
+    // No old result may show while the command runs.
+    LastResult->SetState(Lamp::ButtonFace);
+    repaint();
+    SetWindowEnabled(false);
+    return true;
+}
+
+void TMain::SetWindowEnabled(bool enabled) {
+    if (!enabled) {
+        if (isEnabled()) {
+            savedFocus_ = focusWidget();
+        }
+        setEnabled(false);
+        return;
+    }
+    setEnabled(true);
+    if (savedFocus_) {
+        savedFocus_->setFocus();
+    }
+    savedFocus_.clear();
+}
+
+void TMain::TarvexWriteClick() {
+    if (!BeginDeviceCommand()) {
+        return;
+    }
+    link_->WriteEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
+    if (model_.AutoVerify) {
+        SetWindowEnabled(true);
+        TarvexVerify->setFocus();
+        SetWindowEnabled(false);
+        const bool same =
+            link_->VerifyEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
+        LastResult->SetState(same ? Lamp::Green : Lamp::Red);
+    } else {
+        LastResult->SetState(Lamp::Green);
+    }
+    SetWindowEnabled(true);
+    TarvexWrite->setFocus();
+}
+
+void TMain::TarvexReadClick() {
+    if (!BeginDeviceCommand()) {
+        return;
+    }
+    link_->ReadEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
+    SetWindowEnabled(true);
+    LastResult->SetState(Lamp::Green);
+}
+
+void TMain::TarvexVerifyClick() {
+    if (!BeginDeviceCommand()) {
+        return;
+    }
+    const bool same =
+        link_->VerifyEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
+    LastResult->SetState(same ? Lamp::Green : Lamp::Red);
+    SetWindowEnabled(true);
+}
+
+void TMain::ToggleResetClick() {
+    if (!link_->EmulatorPresent() || selectionChanging_) {
+        return;
+    }
+    // Control bit 0 clear holds the target in RESET; set releases it.
+    const std::uint16_t control = link_->ControlAddress();
+    portAccess_->WritePort(control,
+                           static_cast<std::uint8_t>(portAccess_->ReadPort(control) ^ 0x01));
+}
+
+void TMain::TarvexTestClick() {
+    const QPoint outer = frameGeometry().topLeft();
+    TestMenu->popup({outer.x() + GroupBox2->x() + TarvexTest->x() + 4,
+                     outer.y() + GroupBox2->y() + TarvexTest->y() + 23});
+}
+
+void TMain::ContinuousTestClick() {
+    // The memory test arrives with the diagnostics.
+}
+
+void TMain::SingleLinesClick() {
+    // The signals test arrives with the diagnostics.
+}
+
+void TMain::PortSelectChange(int itemIndex) {
+    // The probe lets events through; a second change meanwhile would interleave two probes.
+    if (selectionChanging_) {
+        return;
+    }
+    selectionChanging_ = true;
+    if (itemIndex >= 0 && itemIndex < static_cast<int>(kStandardPorts.size())) {
+        link_->SetPortAddress(kStandardPorts[static_cast<std::size_t>(itemIndex)]);
+        link_->CheckEmulatorPort(link_->PortAddress());
+        link_->PortIdle();
+    }
+    SetPortSelectText("  0x" + HexWord(link_->PortAddress()));
+    selectionChanging_ = false;
+}
+
+void TMain::EpromTypeChange(int itemIndex) {
+    if (selectionChanging_) {
+        return;
+    }
+    selectionChanging_ = true;
+    if (itemIndex >= 0 && itemIndex < static_cast<int>(kEpromTypes.size())) {
+        link_->SetEpromType(kEpromTypes[static_cast<std::size_t>(itemIndex)].number);
+    } else if (!link_->InvalidEpromType()) {
+        link_->SetEpromType(model_.CurrentEpromType);
+    }
+    selectionChanging_ = false;
+}
+
+void TMain::TimerTimer() {
+    if (link_->EmulatorPresent()) {
+        // Busy is inverted on the port: bit 7 set means the target is held in RESET.
+        const bool held = (portAccess_->ReadPort(link_->StatusAddress()) & 0x80) != 0;
+        ResetLED->SetState(held ? Lamp::Red : Lamp::ButtonFace);
+    } else {
+        ResetLED->SetState(Lamp::Yellow);
+    }
+    repaint();
+    if (ExitRequested.load()) {
+        RequestTermination();
+    }
+}
+
+// --- Host -------------------------------------------------------------------------------
+
+template <typename Function>
+auto TMain::OnWindowThread(Function function) -> decltype(function()) {
+    if (QThread::currentThread() == thread()) {
+        return function();
+    }
+    // Blocking from the window's own thread would deadlock; that case returned above.
+    using Result = decltype(function());
+    if constexpr (std::is_void_v<Result>) {
+        QMetaObject::invokeMethod(this, std::move(function), Qt::BlockingQueuedConnection);
+    } else {
+        Result result{};
+        QMetaObject::invokeMethod(this, std::move(function), Qt::BlockingQueuedConnection, &result);
+        return result;
+    }
+}
+
+void TMain::ProcessEvents() {
+    if (!destroying_ && QThread::currentThread() == thread()) {
+        QCoreApplication::processEvents();
+    }
+}
+
+void TMain::SetProgressMaximum(int maximum) {
+    // A bar whose maximum equals its minimum shows a busy animation; an empty bar is meant.
+    OnWindowThread([this, maximum] { ProgressBar->setRange(0, std::max(maximum, 1)); });
+}
+
+void TMain::SetProgressPosition(int position) {
+    OnWindowThread([this, position] { ProgressBar->setValue(position); });
+}
+
+void TMain::SetEpromTypeText(const std::string& text) {
+    OnWindowThread([this, text] { SetComboText(EpromType, text); });
+}
+
+void TMain::SetPortSelectText(const std::string& text) {
+    OnWindowThread([this, text] { SetComboText(PortSelect, text); });
+}
+
+void TMain::SetComboText(QComboBox* combo, const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    const QSignalBlocker blocker(combo);
+    // A text that is an item becomes the current item, or leaving the box would choose it
+    // anew. Any other text keeps the current item, so the arrow keys go on from there.
+    const int item = combo->findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (item >= 0) {
+        combo->setCurrentIndex(item);
+    }
+    combo->setEditText(shown);
+    // A text a little wider than the box shows its start, not its trailing blank.
+    combo->lineEdit()->setCursorPosition(0);
+}
+
+void TMain::SetInFileText(const std::string& text) {
+    OnWindowThread([this, text] { InFile->setText(QString::fromLocal8Bit(text)); });
+}
+
+void TMain::SetCaption(const std::string& caption) {
+    OnWindowThread([this, caption] { setWindowTitle(QString::fromStdString(caption)); });
+}
+
+void TMain::SetLastResult(Lamp lamp) {
+    OnWindowThread([this, lamp] { LastResult->SetState(lamp); });
+}
+
+void TMain::SetMainWindowEnabled(bool enabled) {
+    OnWindowThread([this, enabled] { SetWindowEnabled(enabled); });
+}
+
+void TMain::Repaint() {
+    OnWindowThread([this] { repaint(); });
+}
+
+MessageAnswer TMain::ShowMessage(MessageKind kind, const std::string& text,
+                                 MessageButtons buttons) {
+    return OnWindowThread([this, kind, text, buttons] {
+        QMessageBox box(IconFor(kind), QString::fromLatin1(MessageCaption(kind)), ShownText(text),
+                        QMessageBox::NoButton, isVisible() ? this : nullptr);
+        box.setTextFormat(Qt::PlainText);
+        // The texts are laid out line by line, with blanks that line up. The box would wrap
+        // lines beyond half the screen's width; a label as wide as the widest line keeps
+        // each line whole.
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+            const bool wraps = label->wordWrap();
+            label->setWordWrap(false);
+            label->setMinimumWidth(label->sizeHint().width());
+            label->setWordWrap(wraps);
+        }
+        QAbstractButton* yes = nullptr;
+        switch (buttons) {
+            case MessageButtons::Ok:
+                box.setStandardButtons(QMessageBox::Ok);
+                break;
+            case MessageButtons::Cancel:
+                box.setStandardButtons(QMessageBox::Cancel);
+                break;
+            case MessageButtons::YesNo: {
+                yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+                QAbstractButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+                box.setDefaultButton(static_cast<QPushButton*>(yes));
+                box.setEscapeButton(no);  // closing the box answers "No"
+                break;
+            }
+        }
+        box.exec();
+        switch (buttons) {
+            case MessageButtons::Ok:
+                return MessageAnswer::Ok;
+            case MessageButtons::Cancel:
+                return MessageAnswer::Cancel;
+            case MessageButtons::YesNo:
+                break;
+        }
+        return box.clickedButton() == yes ? MessageAnswer::Yes : MessageAnswer::No;
+    });
+}
+
+}  // namespace tarvex

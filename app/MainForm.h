@@ -1,0 +1,157 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/StartupRules.h"
+#include "image/ImageModel.h"
+#include "link/Emulator.h"
+#include "link/Host.h"
+#include "link/IoPort.h"
+
+class QComboBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace tarvex {
+
+class IndicatorLamp;
+
+// The main window. It owns port access, the image model and the emulator link, runs the
+// start-up sequence while it is constructed and shuts the link down when it closes or is
+// destroyed. It is the core's Host: calls from another thread are carried over to the
+// window's thread and wait for their result there.
+class TMain : public QWidget, public Host {
+    Q_OBJECT
+  public:
+    static constexpr int kClientWidth = 481;
+    static constexpr int kClientHeight = 223;
+    static constexpr int kTimerInterval = 125;
+    static constexpr int kHintTime = 10000;
+
+    // `arguments` are the command-line arguments after the program name.
+    TMain(std::unique_ptr<TIoPort> portAccess, std::vector<std::string> arguments,
+          QWidget* parent = nullptr);
+    ~TMain() override;
+    TMain(const TMain&) = delete;
+    TMain& operator=(const TMain&) = delete;
+
+    // Runs the application's event loop until the program is told to end; returns the
+    // process exit status.
+    int RunMessageLoop();
+    // Ends the program the next time the event loop looks for work; whatever follows the
+    // call in the running handler still runs.
+    void RequestTermination();
+    bool TerminationRequested() const { return terminationRequested_; }
+    int ExitStatus() const;
+
+    TIoPort& PortAccess() { return *portAccess_; }
+    ImageModel& Model() { return model_; }
+    EmulatorLink& Link() { return *link_; }
+    const std::vector<std::string>& Arguments() const { return arguments_; }
+
+    // Whether the command line asks for a batch run; the batch run clears it at its end.
+    std::atomic<bool> BatchRequested{false};
+    // Set by a batch run that succeeded; the timer then ends the program.
+    std::atomic<bool> ExitRequested{false};
+
+    // Host
+    void ProcessEvents() override;
+    void SetProgressMaximum(int maximum) override;
+    void SetProgressPosition(int position) override;
+    void SetEpromTypeText(const std::string& text) override;
+    MessageAnswer ShowMessage(MessageKind kind, const std::string& text,
+                              MessageButtons buttons) override;
+    void SetCaption(const std::string& caption) override;
+    void SetPortSelectText(const std::string& text) override;
+    void SetInFileText(const std::string& text) override;
+    void SetLastResult(Lamp lamp) override;
+    void SetMainWindowEnabled(bool enabled) override;
+    void Repaint() override;
+
+  public slots:
+    void TarvexWriteClick();
+    void TarvexReadClick();
+    void TarvexVerifyClick();
+    void ToggleResetClick();
+    void TarvexTestClick();
+    void ContinuousTestClick();
+    void SingleLinesClick();
+    // `itemIndex` is the chosen item, or -1 for typed text.
+    void PortSelectChange(int itemIndex);
+    void EpromTypeChange(int itemIndex);
+    void TimerTimer();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void CreateControls();
+    void FormCreate();
+    void FormClose();
+    void FormDestroy();
+    bool CheckSingleInstance();
+    void InitPortAccess();
+    void SelectStartType();
+    void StartBatchRun();
+    void ReleaseAndClosePort();
+
+    // The start of the frame around every device command; false when none may start now.
+    bool BeginDeviceCommand();
+    // Disabling keeps the keyboard focus where it was, for when the window is enabled again.
+    void SetWindowEnabled(bool enabled);
+    void SetComboText(QComboBox* combo, const std::string& text);
+
+    template <typename Function>
+    auto OnWindowThread(Function function) -> decltype(function());
+
+    std::unique_ptr<TIoPort> portAccess_;
+    ImageModel model_;
+    std::unique_ptr<EmulatorLink> link_;
+    std::vector<std::string> arguments_;
+    InstanceLock instanceLock_;
+    CommandLineDecision commandLine_;
+    bool portAccessFailed_ = false;
+    bool terminationRequested_ = false;
+    bool messageLoopRunning_ = false;
+    bool destroying_ = false;
+    bool selectionChanging_ = false;
+    QPointer<QWidget> savedFocus_;
+
+    QGroupBox* GroupBox1 = nullptr;
+    QLineEdit* InFile = nullptr;
+    QLineEdit* OutFile = nullptr;
+    QPushButton* ReadFile = nullptr;
+    QPushButton* SaveFile = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QPushButton* TarvexWrite = nullptr;
+    QPushButton* TarvexRead = nullptr;
+    QPushButton* TarvexVerify = nullptr;
+    QPushButton* TarvexTest = nullptr;
+    QPushButton* ToggleReset = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QPushButton* SetOptions = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    IndicatorLamp* ResetLED = nullptr;
+    IndicatorLamp* LastResult = nullptr;
+    QComboBox* PortSelect = nullptr;
+    QComboBox* EpromType = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QFileDialog* OpenDialog = nullptr;
+    QFileDialog* SaveDialog = nullptr;
+    QTimer* Timer = nullptr;
+    QMenu* TestMenu = nullptr;
+};
+
+}  // namespace tarvex

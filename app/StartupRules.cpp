@@ -1,0 +1,89 @@
+#include "app/StartupRules.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace tarvex {
+
+CommandLineDecision CheckCommandLine(const std::vector<std::string>& arguments) {
+    CommandLineDecision decision;
+    const std::size_t count = arguments.size();
+    if (count > 4) {
+        decision.mode = StartMode::Usage;
+        return decision;
+    }
+    if (count == 1) {
+        const std::string& argument = arguments.front();
+        // An empty argument has no last character and asks for nothing.
+        const bool question = !argument.empty() && argument.back() == '?';
+        const bool shortHelp =
+            argument.size() == 2 && (argument.back() == 'h' || argument.back() == 'H');
+        if (question || shortHelp) {
+            decision.mode = StartMode::Usage;
+            decision.helpRequested = true;
+            return decision;
+        }
+    }
+    decision.mode = count >= 2 ? StartMode::Batch : StartMode::Interactive;
+    return decision;
+}
+
+int ExitStatusFor(const RunOutcome& outcome) {
+    if (outcome.commandLine.mode == StartMode::Usage) {
+        return outcome.commandLine.helpRequested ? kExitSuccess : kExitUsage;
+    }
+    if (outcome.portAccessFailed) {
+        return kExitFailure;
+    }
+    if (outcome.commandLine.BatchRequested() && !outcome.batchSucceeded) {
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
+std::string InstanceLockDirectory(const char* xdgRuntimeDir, unsigned userId) {
+    if (xdgRuntimeDir && *xdgRuntimeDir) {
+        return xdgRuntimeDir;
+    }
+    return "/tmp/runtime-" + std::to_string(userId);
+}
+
+InstanceLock::~InstanceLock() {
+    Release();
+}
+
+bool InstanceLock::Acquire(const std::string& directory) {
+    Release();
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    const std::string path = directory + "/" + std::string(kInstanceLockName);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+bool InstanceLock::Acquire() {
+    return Acquire(InstanceLockDirectory(std::getenv("XDG_RUNTIME_DIR"), ::getuid()));
+}
+
+void InstanceLock::Release() {
+    if (fd_ >= 0) {
+        ::close(fd_);  // closing the only descriptor of the open file drops the lock
+        fd_ = -1;
+    }
+}
+
+}  // namespace tarvex
