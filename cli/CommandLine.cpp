@@ -57,6 +57,20 @@ std::uint32_t ParseMilliseconds(const std::string& what, const std::string& text
     return static_cast<std::uint32_t>(value);
 }
 
+// The loader's and the writer's FileType.
+std::optional<std::uint8_t> ParseFormat(const std::string& text) {
+    if (text == "bin") {
+        return 0;
+    }
+    if (text == "hex") {
+        return 1;
+    }
+    if (text == "xhex") {
+        return 2;
+    }
+    return std::nullopt;
+}
+
 bool IsTransfer(const std::string& command) {
     return command == "write" || command == "read" || command == "verify";
 }
@@ -66,7 +80,7 @@ bool IsTransfer(const std::string& command) {
 Invocation ParseCommandLine(const std::vector<std::string>& args) {
     Invocation invocation;
     std::vector<std::string> words;
-    std::optional<std::string> typeText, startText, endText, resetText;
+    std::optional<std::string> typeText, startText, endText, resetText, formatText;
     std::vector<std::string> commandOptions;  // given options that only some commands take
     bool optionsEnded = false;
 
@@ -141,6 +155,9 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             commandOptions.push_back(name);
         } else if (name == "--end") {
             endText = value();
+            commandOptions.push_back(name);
+        } else if (name == "--format") {
+            formatText = value();
             commandOptions.push_back(name);
         } else if (name == "--no-verify") {
             flag();
@@ -262,6 +279,14 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         throw UsageError("--start " + HexAddress(invocation.start) + " is after --end " +
                          HexAddress(invocation.end));
     }
+    if (formatText) {
+        const auto fileType = ParseFormat(*formatText);
+        if (!fileType) {
+            throw UsageError("--format '" + *formatText +
+                             "' is not a file format (use bin, hex or xhex)");
+        }
+        invocation.fileType = *fileType;
+    }
     if (resetText) {
         invocation.resetMs = ParseMilliseconds("--reset-ms", *resetText);
     }
@@ -277,13 +302,14 @@ back, verifies it and drives the target's RESET line.
 Commands:
   detect                 say at which address the emulator answered; when none
                          did, say for each address tried what was found there
-  write FILE --type T [--start A] [--end A] [--no-verify] [--reset-ms N]
-                         load FILE as a binary image, write it into the
-                         emulator, verify it, hold the target in RESET for N ms
-                         (default 1000, at most 10000), then release it
-  read FILE --type T [--start A] [--end A]
-                         save the emulator's memory as a binary image
-  verify FILE --type T [--start A] [--end A]
+  write FILE --type T [--format F] [--start A] [--end A] [--no-verify]
+        [--reset-ms N]
+                         load FILE into the range, write it into the emulator,
+                         verify it, hold the target in RESET for N ms (default
+                         1000, at most 10000), then release it
+  read FILE --type T [--format F] [--start A] [--end A]
+                         save the emulator's memory in FILE
+  verify FILE --type T [--format F] [--start A] [--end A]
                          compare the emulator's memory with FILE and list the
                          first differing addresses
   reset hold|release|toggle|pulse [MS]
@@ -300,17 +326,23 @@ Options:
                   0x278, 0x378 and 0x3BC; 888, $378, x378 and 0x378 are the same
   --quiet, -q     print errors only
   --type T        EPROM type: 2764, 27128, 27256, 27512 or 27010
+  --format F      FILE's format: bin (binary image, the default), hex (Intel
+                  HEX, addresses up to FFFF) or xhex (Intel HEX extended)
   --start A       first and last address of the range (hexadecimal, within
   --end A         the type; default: the whole type). The range holds
                   end - start + 1 bytes; they go to the emulator from address
-                  0, and FILE holds them from its first byte
+                  0. A binary FILE holds them from its first byte, a HEX FILE
+                  at their own addresses
   --no-verify     write without verifying
   --reset-ms N    RESET time after a write, in milliseconds
   --help, -h      show this text
   --version       show the version
 
-A FILE shorter than the range leaves the rest of the range at FF; bytes beyond
-the range are ignored. read never leaves a half-written FILE behind.
+A binary FILE shorter than the range leaves the rest of the range at FF; bytes
+beyond the range are ignored. A HEX FILE puts each record at its own address
+(0 is the type's first byte): a record outside the range fails the load, and
+the bytes it does not supply are FF. read never leaves a half-written FILE
+behind.
 detect, read and verify leave the target's RESET line as they found it; write
 releases the target after the RESET time, except when verify fails.
 ADDR, T, N and MS are decimal, or hexadecimal after $, x or 0x, as in the
@@ -321,7 +353,8 @@ Exit status:
   1    the emulator does not hold the image (verify found a difference)
   2    usage error
   3    port access could not be opened, or no emulator answered
-  4    file error: not found, unreadable or unwritable
+  4    file error: not found, unreadable or unwritable, or a HEX FILE that
+       does not load
   130  interrupted (Ctrl-C); the target is left in RESET
 
 Environment:

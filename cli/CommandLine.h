@@ -37,6 +37,7 @@ struct Invocation {
     std::uint16_t type = 0;                   // --type
     std::uint32_t start = 0;                  // --start, buffer index
     std::uint32_t end = 0;                    // --end (defaults to the type's last address)
+    std::uint8_t fileType = 0;                // --format: 0 bin, 1 hex, 2 xhex (as FileType)
     bool verify = true;                       // write without --no-verify
     std::uint32_t resetMs = kDefaultResetMs;  // --reset-ms, or the MS of reset pulse
     ResetAction resetAction = ResetAction::Hold;

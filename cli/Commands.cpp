@@ -20,6 +20,7 @@
 #include "cli/Files.h"
 #include "cli/TerminalHost.h"
 #include "image/FileLoader.h"
+#include "image/FileWriter.h"
 #include "image/HexText.h"
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
@@ -79,6 +80,21 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+// The loader's and the writer's messages do not name the file; on a command line they must.
+class AboutFile final : public Host {
+  public:
+    AboutFile(Host& host, const std::string& file) : host_(host), prefix_(file + ": ") {}
+
+    MessageAnswer ShowMessage(MessageKind kind, const std::string& text,
+                              MessageButtons buttons) override {
+        return host_.ShowMessage(kind, prefix_ + text, buttons);
+    }
+
+  private:
+    Host& host_;
+    std::string prefix_;
+};
+
 class Session {
   public:
     Session(const Invocation& invocation, TerminalHost& host)
@@ -100,6 +116,9 @@ class Session {
     int FindEmulator();
     std::string Diagnose(std::uint16_t base);
     int LoadImage();
+    int LoadHexImage();
+    bool WriterAccepts() const;
+    int SaveImage(SafeOutputFile& output);
     void SelectType();
     bool Transfer(const char* label, bool (*run)(EmulatorLink&, std::uint32_t, std::uint32_t));
     int ReportMismatch();
@@ -277,6 +296,9 @@ int Session::LoadImage() {
     image_->SelectType(type->number, type->epromEnd);
     image_->BufferStart = invocation_.start;
     image_->BufferEnd = invocation_.end;
+    if (invocation_.fileType != 0) {
+        return LoadHexImage();
+    }
     const std::string& file = invocation_.file;
     FileLoader loader(*image_, host_);
     if (!loader.OpenImageFile(file)) {
@@ -302,6 +324,52 @@ int Session::LoadImage() {
         }
     }
     return kExitSuccess;
+}
+
+int Session::LoadHexImage() {
+    const std::string& file = invocation_.file;
+    // Looked at from outside only, so that a pipe reaches the loader unread.
+    if (const std::string cause = InputPathProblem(file); !cause.empty()) {
+        return Fail(kExitFileError, "cannot open " + file + ": " + cause);
+    }
+    image_->FileType = invocation_.fileType;
+    AboutFile host(host_, file);
+    FileLoader loader(*image_, host);
+    loader.LoadFileToBuffer(file);
+    // The loader has said what failed and where.
+    return image_->ReadError ? kExitFileError : kExitSuccess;
+}
+
+// Whether the writer goes as far as creating the file. What it refuses, it refuses before
+// touching any file; knowing it before the port is opened spares a pointless read.
+bool Session::WriterAccepts() const {
+    return invocation_.fileType == 0 || (FileLoader::IsValidFileName(invocation_.file) &&
+                                         !(invocation_.fileType == 1 && invocation_.end > 0xFFFF));
+}
+
+int Session::SaveImage(SafeOutputFile& output) {
+    const std::string& file = invocation_.file;
+    if (invocation_.fileType == 0) {
+        std::string error;
+        if (!output.Commit(&model_->DataBuffer[invocation_.start], Size(), error)) {
+            return Fail(kExitFileError, "cannot write " + file + ": " + error);
+        }
+        return kExitSuccess;
+    }
+    model_->FileType = invocation_.fileType;
+    model_->BufferStart = invocation_.start;
+    model_->BufferEnd = invocation_.end;
+    PreparedOutput files(output, file);
+    AboutFile host(host_, file);
+    FileWriter writer(*model_, host, files);
+    writer.SaveBufferToFile(file);
+    if (!writer.SaveFailed()) {
+        return kExitSuccess;
+    }
+    // The writer has said what failed; the system's cause, when there is one, adds why.
+    return files.Error().empty()
+               ? kExitFileError
+               : Fail(kExitFileError, "cannot write " + file + ": " + files.Error());
 }
 
 void Session::SelectType() {
@@ -467,6 +535,9 @@ int Session::Write() {
 
 int Session::Read() {
     SafeOutputFile output;
+    if (!WriterAccepts()) {
+        return SaveImage(output);  // fails with the writer's message; nothing is touched
+    }
     std::string error;
     // Before any port access: a file that cannot be written is found out at once.
     if (!output.Create(invocation_.file, error)) {
@@ -483,8 +554,8 @@ int Session::Read() {
         return Interrupt(invocation_.file + " is left as it was; the target is held in RESET");
     }
     RestoreReset();
-    if (!output.Commit(&model_->DataBuffer[invocation_.start], Size(), error)) {
-        return Fail(kExitFileError, "cannot write " + invocation_.file + ": " + error);
+    if (const int status = SaveImage(output); status != kExitSuccess) {
+        return status;
     }
     Say("read " + std::to_string(Size()) + " bytes from the " + TypeName() + " emulator at " +
         Where() + " into " + invocation_.file + " (" + Elapsed() + ")");

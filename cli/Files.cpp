@@ -32,6 +32,20 @@ std::string InputFileProblem(const std::string& path) {
     return got < 0 ? std::strerror(readErrno) : std::string();
 }
 
+std::string InputPathProblem(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return std::strerror(errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return std::strerror(EISDIR);
+    }
+    if (access(path.c_str(), R_OK) != 0) {
+        return std::strerror(errno);
+    }
+    return {};
+}
+
 SafeOutputFile::~SafeOutputFile() {
     Discard();
 }
@@ -90,39 +104,62 @@ bool SafeOutputFile::Create(const std::string& path, std::string& error) {
 }
 
 bool SafeOutputFile::Commit(const std::uint8_t* bytes, std::size_t size, std::string& error) {
+    std::size_t written = 0;
+    if (Write(bytes, size, written, error) && Close(error) && Replace(error)) {
+        return true;
+    }
+    Discard();
+    return false;
+}
+
+bool SafeOutputFile::Write(const void* bytes, std::size_t size, std::size_t& written,
+                           std::string& error) {
+    written = 0;
     if (descriptor_ < 0) {
         error = std::strerror(EBADF);
         return false;
     }
-    std::size_t written = 0;
+    const auto* data = static_cast<const std::uint8_t*>(bytes);
     while (written < size) {
-        const ssize_t step = write(descriptor_, bytes + written, size - written);
+        const ssize_t step = write(descriptor_, data + written, size - written);
         if (step < 0) {
             if (errno == EINTR) {
                 continue;
             }
             error = std::strerror(errno);
-            Discard();
             return false;
         }
         written += static_cast<std::size_t>(step);
     }
-    if (temporary_.empty()) {  // written in place
-        if (close(std::exchange(descriptor_, -1)) != 0) {
-            error = std::strerror(errno);
-            return false;
-        }
-        return true;
-    }
-    // The data must be on the disk before the rename makes it the file's contents.
-    if (fsync(descriptor_) != 0 || close(std::exchange(descriptor_, -1)) != 0) {
-        error = std::strerror(errno);
-        Discard();
+    return true;
+}
+
+bool SafeOutputFile::Close(std::string& error) {
+    if (descriptor_ < 0) {
+        error = std::strerror(EBADF);
         return false;
+    }
+    // The data must be on the disk before the rename makes it the file's contents; a device
+    // or a pipe written in place has nothing to sync (and fsync fails on it).
+    const bool synced = temporary_.empty() || fsync(descriptor_) == 0;
+    const int syncErrno = errno;
+    if (close(std::exchange(descriptor_, -1)) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!synced) {
+        error = std::strerror(syncErrno);
+        return false;
+    }
+    return true;
+}
+
+bool SafeOutputFile::Replace(std::string& error) {
+    if (temporary_.empty()) {  // written in place
+        return true;
     }
     if (rename(temporary_.c_str(), path_.c_str()) != 0) {
         error = std::strerror(errno);
-        Discard();
         return false;
     }
     temporary_.clear();
@@ -138,6 +175,44 @@ void SafeOutputFile::Discard() {
         unlink(temporary_.c_str());
         temporary_.clear();
     }
+}
+
+class PreparedOutput::Stream final : public OutputFile {
+  public:
+    explicit Stream(PreparedOutput& owner) : owner_(owner) {}
+
+    IoResult Write(const void* data, std::size_t size) override {
+        IoResult result;
+        result.error = !owner_.file_.Write(data, size, result.count, owner_.error_);
+        return result;
+    }
+    bool Close() override { return owner_.file_.Close(owner_.error_); }
+
+  private:
+    PreparedOutput& owner_;
+};
+
+std::unique_ptr<InputFile> PreparedOutput::OpenForReading(const std::string& name) {
+    return NativeFileSystem().OpenForReading(name);
+}
+
+std::unique_ptr<OutputFile> PreparedOutput::CreateTemporary(const std::string& target,
+                                                            std::string& temporaryName) {
+    // One file, prepared for one name: anything else would be created unchecked.
+    if (handedOut_ || target != target_ || !file_.IsOpen()) {
+        return nullptr;
+    }
+    handedOut_ = true;
+    temporaryName = target;
+    return std::make_unique<Stream>(*this);
+}
+
+bool PreparedOutput::Replace(const std::string& /*temporaryName*/, const std::string& /*target*/) {
+    return file_.Replace(error_);
+}
+
+void PreparedOutput::Remove(const std::string& /*name*/) {
+    file_.Discard();
 }
 
 }  // namespace tarvex::cli

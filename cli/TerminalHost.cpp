@@ -127,8 +127,9 @@ void TerminalHost::BreakBarLine() {
 
 MessageAnswer TerminalHost::ShowMessage(MessageKind kind, const std::string& text,
                                         MessageButtons buttons) {
-    const bool problem = kind == MessageKind::Error || kind == MessageKind::Warning;
-    if (problem || mode_ != Mode::Quiet) {
+    if (kind == MessageKind::Information) {
+        Note(TerminalText(text));  // commentary, like progress: not a problem
+    } else if (kind == MessageKind::Error || kind == MessageKind::Warning || mode_ != Mode::Quiet) {
         BreakBarLine();
         std::fprintf(stream_, "tarvex: %s%s\n", kind == MessageKind::Warning ? "warning: " : "",
                      TerminalText(text).c_str());

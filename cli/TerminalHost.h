@@ -12,7 +12,8 @@ namespace tarvex::cli {
 
 // The core's user interface on a terminal: progress on stderr (a bar redrawn in place on
 // a terminal, a few plain lines in logs, nothing when quiet) and message boxes as lines
-// on stderr. Nobody can answer a box, so each is answered with its safe button.
+// on stderr, information boxes like progress. Nobody can answer a box, so each is
+// answered with its safe button.
 class TerminalHost : public Host {
   public:
     enum class Mode { Quiet, Lines, Bar };

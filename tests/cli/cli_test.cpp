@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <iterator>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,6 +55,30 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
 }
+
+void WriteText(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+// One Intel HEX record line with its checksum.
+std::string Record(unsigned type, unsigned address, const Bytes& data) {
+    Bytes fields{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+                 static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(type)};
+    fields.insert(fields.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    std::string line = ":";
+    char digits[3];
+    for (const std::uint8_t byte : fields) {
+        sum += byte;
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        line += digits;
+    }
+    std::snprintf(digits, sizeof digits, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + digits + "\r\n";
+}
+
+const std::string kEof = ":00000001FF\r\n";
 
 Bytes RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
@@ -137,6 +164,14 @@ class CliTest : public ::testing::Test {
         return result;
     }
 
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(work_)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
     // The control register values the run wrote at 0x378, from a TARVEX_TRACE file.
     std::vector<std::string> ControlWrites(const fs::path& trace) {
         std::vector<std::string> writes;
@@ -211,7 +246,13 @@ INSTANTIATE_TEST_SUITE_P(Usage, CliExitStatusTest, ::testing::Values(
                "--no-verify"}, 2, {}, {"--no-verify does not apply to read"}},
     StatusCase{"ResetUnknownAction", "sim", {"reset", "now"}, 2, {}, {"'now'"}},
     StatusCase{"ReleaseTakesNoTime", "sim", {"reset", "release", "5"}, 2, {},
-               {"does not take '5'"}}),
+               {"does not take '5'"}},
+    StatusCase{"UnknownFormat", "sim", {"write", "image.bin", "--type", "2764", "--format",
+               "srec"}, 2, {}, {"--format 'srec' is not a file format"}},
+    StatusCase{"FormatCaseMatters", "sim", {"read", "out.hex", "--type", "2764", "--format=HEX"},
+               2, {}, {"'HEX' is not a file format"}},
+    StatusCase{"FormatNotForDetect", "sim", {"detect", "--format", "hex"}, 2, {},
+               {"--format does not apply to detect"}}),
     kRowName);
 
 INSTANTIATE_TEST_SUITE_P(NoEmulator, CliExitStatusTest, ::testing::Values(
@@ -396,6 +437,9 @@ TEST_F(CliTest, QuietPrintsNothingOnSuccess) {
         {"verify", "image.bin", "--type", "2764", "--quiet"},
         {"-q", "read", "out.bin", "--type", "2764"},
         {"-q", "reset", "toggle"},
+        {"-q", "read", "out.hex", "--type", "2764", "--format", "xhex"},
+        {"-q", "write", "out.hex", "--type", "2764", "--format", "xhex", "--reset-ms", "0"},
+        {"-q", "verify", "out.hex", "--type", "2764", "--format=xhex"},
     };
     for (const Words& command : commands) {
         const RunResult result = Run("sim", command);
@@ -405,15 +449,238 @@ TEST_F(CliTest, QuietPrintsNothingOnSuccess) {
     }
 }
 
-TEST_F(CliTest, FailedReadKeepsTheOldFile) {
+class CliFormatTest : public CliTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CliFormatTest, FailedReadKeepsTheOldFile) {
     WriteBytes(work_ / "out.bin", Bytes{'o', 'l', 'd'});
-    EXPECT_EQ(Run("sim:none", {"read", "out.bin", "--type", "2764"}).status, 3);
+    const auto before = Names();
+    EXPECT_EQ(Run("sim:none", {"read", "out.bin", "--type", "2764", "--format", GetParam()}).status,
+              3);
     EXPECT_EQ(ReadText(work_ / "out.bin"), "old");
-    for (const auto& entry : fs::directory_iterator(work_)) {
-        EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr("tarvex")))
-            << "temporary file left behind";
-    }
+    EXPECT_EQ(Names(), before) << "temporary file left behind";
 }
+
+// A link is saved through and the file keeps its permissions, whatever the format.
+TEST_P(CliFormatTest, ReadReplacesTheLinkedFileAndKeepsItsMode) {
+    WriteText(work_ / "real.out", "old");
+    fs::permissions(work_ / "real.out",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("real.out", work_ / "link.out");
+    const auto before = Names();
+    const RunResult result =
+        Run("sim", {"read", "link.out", "--type", "2764", "--format", GetParam()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(fs::is_symlink(work_ / "link.out"));
+    EXPECT_EQ(fs::status(work_ / "real.out").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(ReadBytes(work_ / "real.out").size(),
+              std::string(GetParam()) == "bin" ? 0x2000u : 256 * 77 + 13u);
+    EXPECT_EQ(Names(), before);
+}
+
+// A pipe is written in place, not replaced by a regular file.
+TEST_P(CliFormatTest, ReadWritesIntoAPipe) {
+    ASSERT_EQ(Run("sim", {"read", "file.out", "--type", "2764", "--format", GetParam()}).status, 0);
+    ASSERT_EQ(mkfifo((work_ / "pipe").c_str(), 0600), 0);
+    // Opened first without waiting, so the writer finds a reader; the whole file (at most
+    // 20 KiB) fits in the pipe's buffer.
+    const int reader = open((work_ / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const RunResult result = Run("sim", {"read", "pipe", "--type", "2764", "--format", GetParam()});
+    std::string received;
+    char block[4096];
+    for (ssize_t got; (got = read(reader, block, sizeof block)) > 0;) {
+        received.append(block, static_cast<std::size_t>(got));
+    }
+    close(reader);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(received, ReadText(work_ / "file.out"));
+    EXPECT_EQ(fs::status(work_ / "pipe").type(), fs::file_type::fifo);
+}
+
+TEST_P(CliFormatTest, FullDiskFails) {
+    // A node of our own when we may make one: a save that wrongly replaced the node must
+    // not take the system's /dev/full with it.
+    fs::path full = work_ / "full";
+    if (mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+        full = "/dev/full";
+    }
+    const RunResult result =
+        Run("sim", {"read", full.string(), "--type", "2764", "--format", GetParam()});
+    EXPECT_EQ(result.status, 4);
+    EXPECT_THAT(result.err,
+                HasSubstr("cannot write " + full.string() + ": No space left on device"));
+    EXPECT_THAT(result.out, IsEmpty());
+    EXPECT_EQ(fs::status(full).type(), fs::file_type::character);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CliFormatTest, ::testing::Values("bin", "hex", "xhex"),
+                         [](const auto& row) { return std::string(row.param); });
+
+// ---------------------------------------------------------------------------------------
+// A HEX file written by convert: written into the emulator, read back in both formats,
+// verified.
+
+struct HexImageCase {
+    const char* name;
+    std::uint16_t type;
+    const char* format;
+    Words range;
+    std::size_t rangeSize;
+    std::string loadRange;
+};
+
+class CliHexImageTest : public CliTest, public ::testing::WithParamInterface<HexImageCase> {
+  protected:
+    RunResult RunWith(Words args) {
+        const HexImageCase& row = GetParam();
+        args.insert(args.end(), {"--type", std::to_string(row.type)});
+        args.insert(args.end(), row.range.begin(), row.range.end());
+        return Run("sim", args);
+    }
+};
+
+TEST_P(CliHexImageTest, RoundTripsThroughTheEmulator) {
+    const HexImageCase& row = GetParam();
+    const Bytes image = RandomBytes(row.rangeSize, row.type);
+    WriteBytes(work_ / "in.bin", image);
+    ASSERT_EQ(RunWith({"convert", "in.bin", "in.hex", "--to", row.format}).status, 0);
+
+    const RunResult written =
+        RunWith({"write", "in.hex", "--format", row.format, "--reset-ms", "0"});
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_THAT(written.err, HasSubstr("in.hex: Load range : " + row.loadRange + "\n"));
+    ASSERT_EQ(RunWith({"read", "out.bin"}).status, 0);
+    EXPECT_EQ(ReadBytes(work_ / "out.bin"), image);
+
+    const RunResult saved = RunWith({"read", "out.hex", "--format=" + std::string(row.format)});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(ReadText(work_ / "out.hex"), ReadText(work_ / "in.hex"));
+    EXPECT_EQ(RunWith({"verify", "out.hex", "--format", row.format}).status, 0);
+
+    WriteBytes(work_ / "other.bin", RandomBytes(row.rangeSize, row.type + 1u));
+    ASSERT_EQ(RunWith({"write", "other.bin", "--no-verify", "--reset-ms", "0"}).status, 0);
+    const RunResult changed = RunWith({"verify", "out.hex", "--format", row.format});
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_THAT(changed.err, HasSubstr("differ from out.hex"));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Images, CliHexImageTest, ::testing::Values(
+    HexImageCase{"PlainHex2764", 2764, "hex", {}, 0x2000, "00000...01FFF"},
+    HexImageCase{"PlainHex27010UpToFFFF", 27010, "hex", {"--end", "FFFF"}, 0x10000,
+                 "00000...0FFFF"},
+    HexImageCase{"Extended27010", 27010, "xhex", {}, 0x20000, "00000...1FFFF"},
+    HexImageCase{"ExtendedRangeAbove64K", 27010, "xhex", {"--start", "10010", "--end", "1003F"},
+                 0x30, "10010...1003F"}),
+    kRowName);
+// clang-format on
+
+// ---------------------------------------------------------------------------------------
+// HEX files that supply only some bytes: those land at their addresses, the rest of the
+// range is FF, even where the emulator held something else.
+
+struct HexRecordsCase {
+    const char* name;
+    std::uint16_t type;
+    const char* format;
+    Words range;
+    std::uint32_t start;  // first buffer index of the range
+    std::size_t rangeSize;
+    std::string file;
+    std::vector<std::pair<std::uint32_t, Bytes>> supplied;  // buffer index, bytes
+    std::string loadRange;
+};
+
+class CliHexRecordsTest : public CliTest, public ::testing::WithParamInterface<HexRecordsCase> {};
+
+TEST_P(CliHexRecordsTest, WriteStoresWhatTheFileSupplies) {
+    const HexRecordsCase& row = GetParam();
+    const std::string type = std::to_string(row.type);
+    WriteBytes(work_ / "old.bin", RandomBytes(0x20000, 7));
+    ASSERT_EQ(Run("sim", {"write", "old.bin", "--type", type, "--reset-ms", "0"}).status, 0);
+    WriteText(work_ / "in.hex", row.file);
+
+    Words write{"write", "in.hex", "--type", type, "--format", row.format, "--reset-ms", "0"};
+    write.insert(write.end(), row.range.begin(), row.range.end());
+    const RunResult written = Run("sim", write);
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_THAT(written.err, HasSubstr("in.hex: Load range : " + row.loadRange + "\n"));
+
+    Words read{"read", "out.bin", "--type", type};
+    read.insert(read.end(), row.range.begin(), row.range.end());
+    ASSERT_EQ(Run("sim", read).status, 0);
+    Bytes expected(row.rangeSize, 0xFF);
+    for (const auto& [index, bytes] : row.supplied) {
+        std::copy(bytes.begin(), bytes.end(), expected.begin() + (index - row.start));
+    }
+    EXPECT_EQ(ReadBytes(work_ / "out.bin"), expected);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, CliHexRecordsTest, ::testing::Values(
+    HexRecordsCase{"PlainSparse", 2764, "hex", {}, 0, 0x2000,
+                   Record(0, 0x0100, {1, 2, 3}) + Record(0, 0x1FFE, {4, 5}) + kEof,
+                   {{0x0100, {1, 2, 3}}, {0x1FFE, {4, 5}}}, "00100...01FFF"},
+    HexRecordsCase{"SegmentRecord", 27010, "xhex", {}, 0, 0x20000,
+                   Record(2, 0, {0x10, 0x00}) + Record(0, 0x0010, {0xAA, 0xBB}) + kEof,
+                   {{0x10010, {0xAA, 0xBB}}}, "10010...10011"},
+    HexRecordsCase{"NarrowRange", 27010, "xhex", {"--start", "1FF00", "--end", "1FFFF"}, 0x1FF00,
+                   0x100, Record(4, 0, {0x00, 0x01}) + Record(0, 0xFF80, {9, 8, 7}) + kEof,
+                   {{0x1FF80, {9, 8, 7}}}, "1FF80...1FF82"}),
+    kRowName);
+// clang-format on
+
+// ---------------------------------------------------------------------------------------
+// Files that fail to load or cannot be saved: exit 4 with the loader's or the writer's
+// message, found out before the port is opened, and nothing left behind.
+
+struct FileFailureCase {
+    const char* name;
+    Words args;
+    Words stderrHas;
+};
+
+class CliFileFailureTest : public CliTest, public ::testing::WithParamInterface<FileFailureCase> {};
+
+TEST_P(CliFileFailureTest, FailsBeforeTouchingThePort) {
+    WriteText(work_ / "broken.hex",
+              Record(0, 0, {1}) + Record(0, 1, {2}) + Record(0, 2, {3}).insert(13, " ") + kEof);
+    WriteText(work_ / "segment.hex", Record(2, 0, {0x10, 0x00}) + Record(0, 0x10, {1, 2}) + kEof);
+    const auto before = Names();
+    const RunResult result = Run("sim", GetParam().args, {"TARVEX_TRACE=trace.txt"});
+    EXPECT_EQ(result.status, 4) << result.err;
+    for (const auto& text : GetParam().stderrHas) {
+        EXPECT_THAT(result.err, HasSubstr(text));
+    }
+    EXPECT_THAT(result.out, IsEmpty());
+    EXPECT_EQ(Names(), before) << "a file was created or the port was opened";
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Hex, CliFileFailureTest, ::testing::Values(
+    FileFailureCase{"BrokenLineOnWrite", {"write", "broken.hex", "--type", "2764", "--format",
+                    "hex"}, {"tarvex: broken.hex: Invalid file structure , line #3\n"
+                             "tarvex: broken.hex: File read error\n"}},
+    FileFailureCase{"ExtendedRecordInPlainHex", {"write", "segment.hex", "--type", "27010",
+                    "--format", "hex"}, {"segment.hex: Invalid record type , line #1"}},
+    FileFailureCase{"BelowTheRange", {"write", "segment.hex", "--type", "27010", "--format",
+                    "xhex", "--start", "10100"},
+                    {"Load address below first data buffer address , line #2"}},
+    FileFailureCase{"AboveTheRange", {"verify", "segment.hex", "--type", "2764", "--format",
+                    "xhex"}, {"Load address above last data buffer address , line #2"}},
+    FileFailureCase{"MissingInput", {"write", "missing.hex", "--type", "2764", "--format",
+                    "xhex"}, {"cannot open missing.hex: No such file or directory"}},
+    FileFailureCase{"InputIsAFolder", {"verify", "folder", "--type", "2764", "--format", "hex"},
+                    {"cannot open folder: Is a directory"}},
+    FileFailureCase{"PlainHexAbove64K", {"read", "out.hex", "--type", "27010", "--format",
+                    "hex"}, {"tarvex: out.hex: Target address above FFFFh\n"}},
+    FileFailureCase{"OutputIsAFolder", {"read", "folder", "--type", "2764", "--format", "xhex"},
+                    {"cannot write folder: Is a directory"}},
+    FileFailureCase{"DeviceNameRefused", {"read", "con", "--type", "2764", "--format", "xhex"},
+                    {"con: Invalid file name"}}),
+    kRowName);
+// clang-format on
 
 TEST_F(CliTest, UsageErrorTouchesNoPort) {
     const RunResult result =
