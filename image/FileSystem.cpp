@@ -99,7 +99,7 @@ class NativeInputFile final : public InputFile {
 
 class NativeOutputFile final : public OutputFile {
   public:
-    explicit NativeOutputFile(int fd) : fd_(fd) {}
+    explicit NativeOutputFile(int fd, bool sync = true) : fd_(fd), sync_(sync) {}
     ~NativeOutputFile() override {
         if (fd_ >= 0) {
             SysClose(fd_);
@@ -132,13 +132,14 @@ class NativeOutputFile final : public OutputFile {
         fd_ = -1;
         // The rename that follows must never put a file whose data is still in flight in the
         // place of the old one; some file systems report a full disk only here.
-        const bool synced = SysSync(fd) == 0;
+        const bool synced = !sync_ || SysSync(fd) == 0;
         const bool closed = SysClose(fd) == 0;
         return synced && closed;
     }
 
   private:
     int fd_;
+    bool sync_;
 };
 
 // A link is saved through: the file it points to is replaced, the link stays.
@@ -174,6 +175,18 @@ class OperatingSystemFiles final : public FileSystem {
             if (S_ISDIR(existing.st_mode)) {
                 return nullptr;
             }
+#ifndef _WIN32
+            // A device or a pipe is written where it is: a file renamed over it would destroy
+            // the node (as root, even /dev/null), and there is nothing there to keep.
+            if (!S_ISREG(existing.st_mode)) {
+                const int fd = SysOpen(resolved.string().c_str(), O_WRONLY, 0);
+                if (fd < 0) {
+                    return nullptr;
+                }
+                temporaryName.clear();
+                return std::make_unique<NativeOutputFile>(fd, false);
+            }
+#endif
 #ifndef _WIN32
             if (::access(resolved.string().c_str(), W_OK) != 0) {
                 return nullptr;
@@ -213,12 +226,18 @@ class OperatingSystemFiles final : public FileSystem {
     }
 
     bool Replace(const std::string& temporaryName, const std::string& target) override {
+        if (temporaryName.empty()) {
+            return true;  // written in place
+        }
         std::error_code error;
         fs::rename(temporaryName, ResolveTarget(target), error);
         return !error;
     }
 
     void Remove(const std::string& name) override {
+        if (name.empty()) {
+            return;
+        }
         std::error_code error;
         fs::remove(name, error);
     }

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "image/FileLoader.h"
@@ -431,6 +432,24 @@ TEST_F(WriterTest, ReplacementKeepsPermissionsAndFollowsLinks) {
     ASSERT_EQ(::stat(Path("real.bin").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     EXPECT_THAT(FolderEntries(), ElementsAre("link.bin", "real.bin"));
+}
+
+// A device node must stay a device: renaming a new file over it would destroy it.
+TEST_F(WriterTest, DeviceIsWrittenInPlace) {
+    Select(2764, 0x1FFF, 0, 0xF, 0);
+    const std::string node = Path("null");
+    if (::mknod(node.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+        GTEST_SKIP() << "cannot make a device node here";
+    }
+    for (std::uint8_t type : {0, 1, 2}) {
+        model_->FileType = type;
+        writer_.SaveBufferToFile(node);
+        struct stat info {};
+        ASSERT_EQ(::stat(node.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISCHR(info.st_mode)) << int(type);
+    }
+    EXPECT_THAT(host_.Texts(), ElementsAre());
+    EXPECT_THAT(FolderEntries(), ElementsAre("null"));
 }
 
 }  // namespace
