@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <utility>
 
@@ -262,17 +261,25 @@ void SimBus::ResetCounters() {
 }
 
 bool SimBus::LoadState(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
         if (errno == ENOENT) {
             return true;  // first run: nothing kept yet
         }
         error = "cannot read simulator state file " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = "cannot read simulator state file " + path + ": " + std::strerror(errno);
+    std::vector<char> bytes;
+    char block[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+        bytes.insert(bytes.end(), block, block + got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int readErrno = errno;
+    std::fclose(file);
+    if (failed) {
+        error = "cannot read simulator state file " + path + ": " + std::strerror(readErrno);
         return false;
     }
     if (bytes.size() < kStateMagicSize ||
