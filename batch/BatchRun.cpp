@@ -22,9 +22,10 @@ std::string BatchRun::ArgumentMessage(const std::string& words, const std::strin
 }
 
 std::string BatchRun::CountdownCaption(std::uint32_t remainingMs) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", remainingMs / 1000.0);
-    return std::string("   RESET time left: ") + seconds + "s";
+    // Whole numbers only: a locale's decimal comma must not reach the caption.
+    const std::uint32_t tenths = remainingMs / 100;
+    return "   RESET time left: " + std::to_string(tenths / 10) + "." +
+           std::to_string(tenths % 10) + "s";
 }
 
 bool BatchRun::Run() {
@@ -72,21 +73,19 @@ bool BatchRun::Steps() {
 
     host_.SetInFileText(arguments_[0]);
 
-    // The whole number decides: 68300 must not pass as 2764 once cut to 16 bits.
+    // The whole number decides: 68300 must not pass as 2764 once cut to 16 bits, nor be kept
+    // as if the user had chosen 2764.
     std::int64_t type = 0;
-    const bool typeRead = ParseCommandNumber(arguments_[1], type);
-    if (typeRead) {
-        model.CurrentEpromType = static_cast<std::uint16_t>(type);
-    }
-    if (!typeRead || FindEpromType(static_cast<std::uint32_t>(type)) == nullptr || type < 0 ||
-        link_.InvalidEpromType()) {
+    if (!ParseCommandNumber(arguments_[1], type) || type < 0 ||
+        FindEpromType(static_cast<std::uint32_t>(type)) == nullptr) {
         return Fail(ArgumentMessage("Incorrect EPROM type", arguments_[1]));
     }
+    model.CurrentEpromType = static_cast<std::uint16_t>(type);
 
     resetTime_ = 1000;
     if (count == 4) {
         std::int64_t resetTime = 0;
-        if (!ParseCommandNumber(arguments_[3], resetTime) || resetTime < 0) {
+        if (!ParseCommandNumber(arguments_[3], resetTime, true) || resetTime < 0) {
             return Fail(ArgumentMessage("Incorrect reset time", arguments_[3]));
         }
         if (resetTime > 10000) {
@@ -127,25 +126,33 @@ bool BatchRun::Steps() {
 
 void BatchRun::HoldReset() {
     using Clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
     const auto start = Clock::now();
-    std::string shown;
+    const std::int64_t total = resetTime_;
+    std::int64_t shown = -1;
     for (;;) {
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        if (elapsed > resetTime_) {
+        const std::int64_t elapsed =
+            std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+        if (elapsed > total) {
             break;
         }
-        const auto remaining = static_cast<std::uint32_t>(resetTime_ - elapsed);
-        if (remaining % 100 < 10) {
-            std::string caption = CountdownCaption(remaining);
-            if (caption != shown) {  // one caption per tenth, not one per check
-                host_.SetCaption(caption);
-                shown = std::move(caption);
+        const std::int64_t remaining = total - elapsed;
+        const std::int64_t tenth = remaining / 100 * 100;
+        std::int64_t wake = 0;  // the elapsed time to look again at
+        if (remaining - tenth < 10) {
+            if (tenth != shown) {
+                host_.SetCaption(CountdownCaption(static_cast<std::uint32_t>(tenth)));
+                shown = tenth;
             }
+            wake = tenth == 0 ? total + 1 : total - tenth + 91;  // the next tenth's first ms
+        } else {
+            wake = total - tenth - 9;  // this tenth's first ms
         }
-        // A millisecond's sleep keeps the tenths exact without spinning a core.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Sleeping to an absolute time keeps the tenths in step without spinning a core.
+        std::this_thread::sleep_until(start + milliseconds(wake));
+    }
+    if (shown != 0) {
+        host_.SetCaption(CountdownCaption(0));  // a late wake-up must not skip the end
     }
 }
-
 }  // namespace tarvex

@@ -21,7 +21,7 @@ int HexDigit(char c) {
 
 }  // namespace
 
-bool ParseCommandNumber(const std::string& text, std::int64_t& value) {
+bool ParseCommandNumber(const std::string& text, std::int64_t& value, bool wide) {
     std::size_t at = 0;
     while (at < text.size() && text[at] == ' ') {
         ++at;
@@ -42,28 +42,33 @@ bool ParseCommandNumber(const std::string& text, std::int64_t& value) {
     if (at == text.size()) {
         return false;  // empty, or a sign or prefix without digits
     }
-    // Accumulated in 64 bits and checked after every digit, so no input can overflow.
+    // Checked after every digit against the widest value allowed, so no input can overflow.
+    const bool wideDecimal = wide && !hexadecimal;
+    const std::uint64_t largest = wideDecimal ? std::uint64_t{1} << 63 : 0xFFFFFFFFull;
     std::uint64_t magnitude = 0;
     for (; at < text.size(); ++at) {
         const int digit = HexDigit(text[at]);
         if (digit < 0 || (!hexadecimal && digit > 9)) {
             return false;
         }
-        magnitude = magnitude * (hexadecimal ? 16 : 10) + static_cast<unsigned>(digit);
-        if (magnitude > 0xFFFFFFFFull) {
+        const unsigned radix = hexadecimal ? 16 : 10;
+        if (magnitude > (largest - static_cast<unsigned>(digit)) / radix) {
             return false;
         }
+        magnitude = magnitude * radix + static_cast<unsigned>(digit);
     }
     if (hexadecimal) {
         value = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
         return true;
     }
-    const std::uint64_t limit =
-        negative ? std::uint64_t{1} << 31 : std::uint64_t{std::numeric_limits<std::int32_t>::max()};
-    if (magnitude > limit) {
+    const std::uint64_t positiveLimit =
+        wideDecimal ? std::uint64_t{std::numeric_limits<std::int64_t>::max()}
+                    : std::uint64_t{std::numeric_limits<std::int32_t>::max()};
+    if (magnitude > positiveLimit + (negative ? 1 : 0)) {
         return false;
     }
-    value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+    value =
+        negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
     return true;
 }
 

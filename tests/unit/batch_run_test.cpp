@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -226,6 +227,16 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"@", "27010", "$378", "100 "},
                                   "Incorrect reset time   \" 100  \"",
                                   Lamp::ButtonFace},
+                      FailureCase{"ResetBeyond32Bits",
+                                  "",
+                                  {"@", "27010", "$378", "3000000000"},
+                                  "Reset time longer than 10s!",
+                                  Lamp::ButtonFace},
+                      FailureCase{"ResetHexAllOnes",
+                                  "",
+                                  {"@", "27010", "$378", "$FFFFFFFF"},
+                                  "Incorrect reset time   \" $FFFFFFFF \"",
+                                  Lamp::ButtonFace},
                       FailureCase{"VerificationError",
                                   "0x378/bad=0x1234",
                                   {"@", "27010"},
@@ -240,10 +251,17 @@ TEST_F(BatchFixture, UnreadableFileIsAReadError) {
 }
 
 TEST(BatchRunText, CountdownShowsTenths) {
+    // A locale with a decimal comma must not change the caption.
+    for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "C.UTF-8"}) {
+        if (std::setlocale(LC_ALL, name)) {
+            break;
+        }
+    }
     EXPECT_EQ(BatchRun::CountdownCaption(10000), "   RESET time left: 10.0s");
     EXPECT_EQ(BatchRun::CountdownCaption(1000), "   RESET time left: 1.0s");
     EXPECT_EQ(BatchRun::CountdownCaption(909), "   RESET time left: 0.9s");
     EXPECT_EQ(BatchRun::CountdownCaption(0), "   RESET time left: 0.0s");
+    std::setlocale(LC_ALL, "C");
 }
 
 // The window's timer reads the status register while the worker transfers.

@@ -64,6 +64,25 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"HugeHex", "0xFFFFFFFFFFFFFFFFFFFF", std::nullopt}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// The reset time reads decimals in 64 bits; hexadecimal keeps its 32-bit pattern.
+TEST(CommandNumberWide, ReadsDecimalsInSixtyFourBits) {
+    struct Row {
+        std::string text;
+        std::optional<std::int64_t> value;
+    };
+    const Row rows[] = {
+        {"3000000000", 3000000000LL},           {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},    {"9223372036854775808", std::nullopt},
+        {"99999999999999999999", std::nullopt}, {"$FFFFFFFF", -1},
+        {"$100000000", std::nullopt},           {"10000 ", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        std::int64_t value = 7;
+        ASSERT_EQ(ParseCommandNumber(row.text, value, true), row.value.has_value()) << row.text;
+        EXPECT_EQ(value, row.value.value_or(7)) << row.text;
+    }
+}
+
 struct PortCase {
     const char* name;
     std::string text;
