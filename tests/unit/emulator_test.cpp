@@ -100,6 +100,41 @@ INSTANTIATE_TEST_SUITE_P(
                       CheckCase{"BarePortBesideEmulator", "0x378,0x278/nodevice", 0x278, false}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// Every step is a read-modify-write of the control register, so bits 4-7 survive it.
+TEST(CheckPort, ExactSequenceKeepsTheUpperControlBits) {
+    SimRig rig("0x378");
+    rig.link->SetPortAddress(0x378);
+    rig.bus->Write(0x37A, 0xF1);
+    rig.bus->SetTracing(true);
+    rig.link->CheckEmulatorPort(0x378);
+    EXPECT_TRUE(rig.link->EmulatorPresent());
+    std::vector<std::string> expected = {"R 037A F1", "W 037A F0", "R 0379 87", "R 037A F0",
+                                         "R 037A F0", "W 037A F0", "R 037A F0", "W 037A F4",
+                                         "R 037A F4", "W 037A F4", "R 037A F4", "W 037A FC"};
+    for (int k = 0; k < 16; ++k) {
+        char data[16], status[16];
+        std::snprintf(data, sizeof data, "W 0378 %02X", k);
+        std::snprintf(status, sizeof status, "R 0379 %02X", 0x80 | (k << 3) | 0x07);
+        const std::string lines[] = {"R 037A FC", "W 037A F4", data,
+                                     "R 037A F4", "W 037A FC", status};
+        expected.insert(expected.end(), std::begin(lines), std::end(lines));
+    }
+    expected.push_back("W 037A F0");  // the saved value back
+    EXPECT_THAT(rig.Trace(), ::testing::ElementsAreArray(expected));
+
+    // A failed echo leaves the loop at once and still puts the saved value back.
+    SimRig broken("0x378/stuck1=2");
+    broken.link->SetPortAddress(0x378);
+    broken.bus->Write(0x37A, 0xF1);
+    broken.bus->SetTracing(true);
+    broken.link->CheckEmulatorPort(0x378);
+    EXPECT_FALSE(broken.link->EmulatorPresent());
+    const auto trace = broken.Trace();
+    ASSERT_EQ(trace.size(), 12u + 6 + 1);
+    EXPECT_EQ(trace[17], "R 0379 A7");
+    EXPECT_EQ(trace.back(), "W 037A F0");
+}
+
 TEST(CheckPort, ClosedPortFindsNothing) {
     SimRig rig("0x378");
     rig.port->SetOpened(false);
