@@ -53,9 +53,13 @@ std::unique_ptr<SimBackend> SimBackend::Create(const std::string& devices,
                         "' is not a port base address (write it as 0x378, $378 or 888)";
                 return nullptr;
             }
-            if (bus->HasPort(base)) {
-                error = "TARVEX_IO: base address " + item.substr(0, slash) + " is given twice";
-                return nullptr;
+            // Each base owns three registers; two devices must not share one.
+            for (unsigned other = base > 2 ? base - 2u : 0u; other <= base + 2u; ++other) {
+                if (bus->HasPort(static_cast<std::uint16_t>(other))) {
+                    error = "TARVEX_IO: base address " + item.substr(0, slash) +
+                            " overlaps another device's registers";
+                    return nullptr;
+                }
             }
             DeviceOptions options;
             if (slash != std::string::npos) {

@@ -1,5 +1,6 @@
 #include "sim/SimEmulator.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -261,6 +262,15 @@ void SimBus::ResetCounters() {
 }
 
 bool SimBus::LoadState(const std::string& path, std::string& error) {
+    // Checked before opening: a FIFO would block the open, /dev/zero never ends.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 &&
+        (!S_ISREG(info.st_mode) ||
+         static_cast<std::uint64_t>(info.st_size) > kStateMagicSize + 64 * kStateRecordSize)) {
+        error = "simulator state file " + path +
+                " is not a state file written by this program (remove it to start afresh)";
+        return false;
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         if (errno == ENOENT) {

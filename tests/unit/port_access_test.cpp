@@ -87,7 +87,7 @@ TEST_F(PortEnvironment, TarvexIoChoosesTheBackend) {
         {"bogus", nullptr, nullptr, "TARVEX_IO=bogus is not a port access method"},
         {nullptr, "simulator", nullptr, "TARVEX_IO=simulator is not"},
         {"sim:zzz", nullptr, nullptr, "'zzz' is not a port base address"},
-        {"sim:0x378,888", nullptr, nullptr, "given twice"},
+        {"sim:0x378,888", nullptr, nullptr, "overlaps another device"},
         {"sim:0x378,", nullptr, nullptr, "'' is not"},
         {"sim:0x378/stuck1=9", nullptr, nullptr, "give a data bit from 0 to 7"},
     };

@@ -71,7 +71,9 @@ TEST_F(SimStateTest, BadOrUnwritableStateIsAClearErrorAndKeepsTheFile) {
          truncated, "is not a state file written by this program"},
         {"missing folder", "", (folder_ / "no" / "such" / "sim.state").string(),
          "cannot write simulator state file"},
-        {"a folder", "", folder_.string(), "cannot read simulator state file"},
+        {"a folder", "", folder_.string(), "is not a state file written by this program"},
+        {"a device that never ends", "", "/dev/zero",
+         "is not a state file written by this program"},
     };
     for (const Row& row : rows) {
         if (!row.contents.empty()) {
@@ -142,6 +144,11 @@ TEST(SimBus, LatchesStoreOnTheRisingStrobeOnly) {
 }
 
 TEST(SimOptions, RejectsWhatItDoesNotKnow) {
+    for (const char* devices : {"0x378,0x379", "0x378,0x376", "0x378,888", "0x10000", "0x378/x"}) {
+        std::string error;
+        EXPECT_FALSE(SimBackend::Create(devices, "", error)) << devices;
+        EXPECT_THAT(error, ::testing::StartsWith("TARVEX_IO: ")) << devices;
+    }
     for (const char* text : {"stuck1=8", "flip=x", "bad=0x20000", "flaky=1001", "pull=0",
                              "frobnicate", "noreset=1", "seed=-1"}) {
         DeviceOptions options;
