@@ -27,8 +27,8 @@ load() {
 }
 
 # size, EPROM type, type size: one image per size, the last one not a multiple of 32.
-for spec in 8192:2764:8192 65536:27512:65536 131072:27010:131072 77777:27010:131072; do
-    IFS=: read -r size type typesize <<<"$spec"
+for row in 8192:2764:8192 65536:27512:65536 131072:27010:131072 77777:27010:131072; do
+    IFS=: read -r size type typesize <<<"$row"
     src=src$size.bin
     random_bytes "$src" "$size" "$size"
     pad_ff "$src" "$typesize" "expected$size.bin"
