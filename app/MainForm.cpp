@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "app/IndicatorLamp.h"
+#include "batch/BatchRun.h"
 #include "image/HexText.h"
 
 namespace tarvex {
@@ -277,6 +278,11 @@ void TMain::CreateControls() {
     connect(TarvexTest, &QPushButton::clicked, this, &TMain::TarvexTestClick);
     connect(continuousTest, &QAction::triggered, this, &TMain::ContinuousTestClick);
     connect(singleLines, &QAction::triggered, this, &TMain::SingleLinesClick);
+    connect(ReadFile, &QPushButton::clicked, this, &TMain::ReadFileClick);
+    connect(SaveFile, &QPushButton::clicked, this, &TMain::SaveFileClick);
+    // filterSelected reports only the user's choice of a filter.
+    connect(OpenDialog, &QFileDialog::filterSelected, this, &TMain::OpenDialogTypeChange);
+    connect(SaveDialog, &QFileDialog::filterSelected, this, &TMain::SaveDialogSelectionChange);
     // Only what the user does counts as a change: a chosen item or typed text, never
     // a text the program puts in.
     connect(PortSelect, &QComboBox::activated, this, &TMain::PortSelectChange);
@@ -308,14 +314,18 @@ void TMain::FormCreate() {
     link_->DetectEmulator();
     if (link_->EmulatorPresent()) {
         SetPortSelectText("  0x" + HexWord(link_->PortAddress()));
-        if (BatchRequested) {
-            StartBatchRun();
-        } else {
+        if (!BatchRequested) {
             SelectStartType();
         }
     } else {
         SetEpromTypeText(kTypeNotSet);
         SetPortSelectText(kUnknownPort);
+    }
+    // The run itself probes the port it is given (which need not be a standard one) or
+    // searches again, so it starts whether or not the search above found anything. A
+    // program that is already ending starts nothing it could only cut short.
+    if (BatchRequested && !terminationRequested_) {
+        StartBatchRun();
     }
 }
 
@@ -344,11 +354,31 @@ void TMain::SelectStartType() {
     SetInFileText(arguments_.empty() ? std::string() : arguments_.front());
 }
 
-// The unattended run of the command line starts here, on a worker thread of its own.
+// The unattended run of the command line, on a worker thread of its own.
 void TMain::StartBatchRun() {
-    // This build has no batch run: stay interactive, say so, and never end with success.
-    setWindowTitle(QStringLiteral("  Tarvex II Loader - batch run not available in this build"));
-    SelectStartType();
+    batchLoader_ = std::make_unique<FileLoader>(model_, *this);
+    // Disabled at once, not when the worker's first request gets through once the event
+    // loop runs: no click may slip in before it.
+    SetWindowEnabled(false);
+    batchRunning_ = true;
+    batchThread_ = std::thread([this] {
+        BatchRun run(*link_, *batchLoader_, arguments_, {BatchRequested, ExitRequested},
+                     kProgramTitle);
+        run.Run();
+        batchRunning_ = false;
+    });
+}
+
+void TMain::FinishBatchRun() {
+    if (!batchThread_.joinable()) {
+        return;
+    }
+    // The worker may be waiting for this thread to carry out its last window change.
+    while (batchRunning_) {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
+    batchThread_.join();
 }
 
 void TMain::RequestTermination() {
@@ -390,6 +420,7 @@ void TMain::FormClose() {
 }
 
 void TMain::FormDestroy() {
+    FinishBatchRun();
     Timer->stop();
     destroying_ = true;
     ReleaseAndClosePort();

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/StartupRules.h"
+#include "image/FileLoader.h"
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
 #include "link/Host.h"
@@ -87,6 +89,11 @@ class TMain : public QWidget, public Host {
     void TarvexTestClick();
     void ContinuousTestClick();
     void SingleLinesClick();
+    void ReadFileClick();
+    void SaveFileClick();
+    // `filter` is the text of the filter the user chose in the dialog.
+    void OpenDialogTypeChange(const QString& filter);
+    void SaveDialogSelectionChange(const QString& filter);
     // `itemIndex` is the chosen item, or -1 for typed text.
     void PortSelectChange(int itemIndex);
     void EpromTypeChange(int itemIndex);
@@ -104,6 +111,8 @@ class TMain : public QWidget, public Host {
     void InitPortAccess();
     void SelectStartType();
     void StartBatchRun();
+    // Waits for the batch worker, carrying out what it still asks of the window.
+    void FinishBatchRun();
     void ReleaseAndClosePort();
 
     // The start of the frame around every device command; false when none may start now.
@@ -126,7 +135,12 @@ class TMain : public QWidget, public Host {
     bool messageLoopRunning_ = false;
     bool destroying_ = false;
     bool selectionChanging_ = false;
+    // A filter the program selects in a file dialog is not the user's choice.
+    bool presettingFilter_ = false;
     QPointer<QWidget> savedFocus_;
+    std::unique_ptr<FileLoader> batchLoader_;
+    std::thread batchThread_;
+    std::atomic<bool> batchRunning_{false};
 
     QGroupBox* GroupBox1 = nullptr;
     QLineEdit* InFile = nullptr;

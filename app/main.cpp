@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QStringList>
 #include <string>
 #include <vector>
 
@@ -10,16 +9,13 @@
 #include "view/OptionsForm.h"
 
 int main(int argc, char* argv[]) {
+    // Taken before Qt removes the options it knows (-style, -reverse, ...) and as raw bytes,
+    // so every argument counts and a file name in any encoding still opens.
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
     QApplication application(argc, argv);
 
-    std::vector<std::string> arguments;
-    const QStringList all = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < all.size(); ++i) {
-        arguments.push_back(all[i].toLocal8Bit().toStdString());
-    }
-
     // The main window runs the start-up sequence while it is made, before the others exist.
-    tarvex::TMain Main(tarvex::CreatePortAccess(), std::move(arguments));
+    tarvex::TMain Main(tarvex::CreatePortAccess(), arguments);
     tarvex::TOptions Options;
     tarvex::TStdTest StdTest;
     tarvex::TExtTest ExtTest;

@@ -28,8 +28,6 @@ std::vector<std::string> ToArguments(const QStringList& list) {
 }
 
 const QString kTitle = QString::fromLatin1(tarvex::kProgramTitle);
-const QString kBatchTitle =
-    QStringLiteral("  Tarvex II Loader - batch run not available in this build");
 
 }  // namespace
 
@@ -82,12 +80,6 @@ class MainWindowTest : public QObject {
                                                  << "H" << kTitle << Lamp::Red << false << 0;
         QTest::newRow("/hh is a file name") << "sim" << QStringList{"/hh"} << at378 << type << "/hh"
                                             << kTitle << Lamp::Red << false << 0;
-        QTest::newRow("batch request stays interactive and fails")
-            << "sim" << QStringList{"a.bin", "27010"} << at378 << type << "a.bin" << kBatchTitle
-            << Lamp::Red << false << 1;
-        QTest::newRow("batch request without emulator")
-            << "sim:none" << QStringList{"a.bin", "2764", "$378", "100"} << unknown << notSet << ""
-            << kTitle << Lamp::Yellow << false << 1;
     }
 
     void startUpState() {
