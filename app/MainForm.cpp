@@ -120,23 +120,6 @@ QFileDialog* MakeFileDialog(QWidget* parent, const char* name, QFileDialog::Acce
     return dialog;
 }
 
-// '\r' separates lines and "&&" shows one '&'.
-QString ShownText(const std::string& text) {
-    std::string shown;
-    shown.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            shown += '\n';
-        } else if (text[i] == '&' && i + 1 < text.size() && text[i + 1] == '&') {
-            shown += '&';
-            ++i;
-        } else {
-            shown += text[i];
-        }
-    }
-    return QString::fromStdString(shown);
-}
-
 QMessageBox::Icon IconFor(MessageKind kind) {
     switch (kind) {
         case MessageKind::Error:
@@ -647,8 +630,9 @@ void TMain::Repaint() {
 MessageAnswer TMain::ShowMessage(MessageKind kind, const std::string& text,
                                  MessageButtons buttons) {
     return OnWindowThread([this, kind, text, buttons] {
-        QMessageBox box(IconFor(kind), QString::fromLatin1(MessageCaption(kind)), ShownText(text),
-                        QMessageBox::NoButton, isVisible() ? this : nullptr);
+        QMessageBox box(IconFor(kind), QString::fromLatin1(MessageCaption(kind)),
+                        QString::fromStdString(DisplayText(text)), QMessageBox::NoButton,
+                        isVisible() ? this : nullptr);
         box.setTextFormat(Qt::PlainText);
         // The texts are laid out line by line, with blanks that line up. The box would wrap
         // lines beyond half the screen's width; a label as wide as the widest line keeps

@@ -32,19 +32,7 @@ class CaptionHost : public Host {
   public:
     MessageAnswer ShowMessage(MessageKind kind, const std::string& text,
                               MessageButtons buttons) override {
-        std::string shown;
-        shown.reserve(text.size());
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '\r') {
-                shown += '\n';
-            } else if (text[i] == '&' && i + 1 < text.size() && text[i + 1] == '&') {
-                shown += '&';
-                ++i;
-            } else {
-                shown += text[i];
-            }
-        }
-        std::cerr << MessageCaption(kind) << ": " << shown << '\n';
+        std::cerr << MessageCaption(kind) << ": " << DisplayText(text) << '\n';
         return buttons == MessageButtons::YesNo ? MessageAnswer::No
                : buttons == MessageButtons::Ok  ? MessageAnswer::Ok
                                                 : MessageAnswer::Cancel;

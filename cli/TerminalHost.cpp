@@ -9,22 +9,6 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
-// Message texts break lines with '\r' and write a shown '&' as "&&".
-std::string TerminalText(const std::string& text) {
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            result += "\n  ";
-        } else if (text[i] == '&' && i + 1 < text.size() && text[i + 1] == '&') {
-            result += '&';
-            ++i;
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
-}
-
 }  // namespace
 
 TerminalHost::TerminalHost(Mode mode, std::FILE* stream) : mode_(mode), stream_(stream) {}
@@ -128,11 +112,11 @@ void TerminalHost::BreakBarLine() {
 MessageAnswer TerminalHost::ShowMessage(MessageKind kind, const std::string& text,
                                         MessageButtons buttons) {
     if (kind == MessageKind::Information) {
-        Note(TerminalText(text));  // commentary, like progress: not a problem
+        Note(DisplayText(text, "\n  "));  // commentary, like progress: not a problem
     } else if (kind == MessageKind::Error || kind == MessageKind::Warning || mode_ != Mode::Quiet) {
         BreakBarLine();
         std::fprintf(stream_, "tarvex: %s%s\n", kind == MessageKind::Warning ? "warning: " : "",
-                     TerminalText(text).c_str());
+                     DisplayText(text, "\n  ").c_str());
         std::fflush(stream_);
     }
     switch (buttons) {

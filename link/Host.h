@@ -12,6 +12,9 @@ enum class Lamp { ButtonFace, Red, Green, Yellow };
 // Caption of a message box of the given kind: "Error", "Information", "Confirm", "Warning".
 const char* MessageCaption(MessageKind kind);
 
+// A message text as it shows: each '\r' becomes `lineBreak` and "&&" a single '&'.
+std::string DisplayText(const std::string& text, const std::string& lineBreak = "\n");
+
 // The only way the core reaches the user interface. Texts use '\r' as the line break
 // and "&&" for a shown '&'; front ends translate both. Every call may come from the
 // batch worker thread; the window front end carries it over to its own thread.
