@@ -1,42 +1,49 @@
 #pragma once
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QComboBox>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPointer>
-#include <QStringList>
-#include <QTimer>
-#include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
+#include <QtTest>
+#include <QtWidgets>
+#include <functional>
 
 #include "app/IndicatorLamp.h"
 #include "app/MainForm.h"
 #include "link/PortBackends.h"
 #include "sim/SimBackend.h"
 
+Q_DECLARE_METATYPE(tarvex::Lamp)
+
 namespace tarvex::testing {
 
-// The main window on the port access that TARVEX_IO=`io` would give, with the simulated
-// bus at hand when there is one.
+// Instance locks of a real Tarvex32 or of other tests live elsewhere.
+inline bool UseOwnRuntimeDirectory() {
+    static QTemporaryDir directory;
+    qputenv("XDG_RUNTIME_DIR", directory.path().toLocal8Bit());
+    return directory.isValid();
+}
+
+// The main window on the port access TARVEX_IO=`io` gives, with the simulated bus at hand.
 struct WindowRig {
-    explicit WindowRig(const char* io, std::vector<std::string> arguments = {}) {
-        auto port = CreatePortAccess(io);
+    explicit WindowRig(const QString& io, const QStringList& arguments = {}) {
+        auto port = CreatePortAccess(io.toLatin1().constData());
         if (auto* simulated = dynamic_cast<sim::SimBackend*>(port->Backend())) {
             bus = simulated->SharedBus();
         }
-        main = std::make_unique<TMain>(std::move(port), std::move(arguments));
+        std::vector<std::string> list(arguments.size());
+        std::transform(arguments.begin(), arguments.end(), list.begin(),
+                       [](const QString& argument) { return argument.toStdString(); });
+        main = std::make_unique<TMain>(std::move(port), std::move(list));
     }
 
-    template <typename Widget>
-    Widget* Find(const char* name) const {
-        return main->findChild<Widget*>(QString::fromLatin1(name));
+    template <typename Widget = QWidget>
+    Widget* Find(const QString& name) const {
+        return main->findChild<Widget*>(name);
     }
-    IndicatorLamp* Lamp(const char* name) const { return Find<IndicatorLamp>(name); }
-    QString ComboText(const char* name) const { return Find<QComboBox>(name)->currentText(); }
+    void Click(const QString& name) const { Find<QAbstractButton>(name)->click(); }
+    Lamp LampState(const QString& name) const { return Find<IndicatorLamp>(name)->State(); }
+    QString ComboText(const QString& name) const { return Find<QComboBox>(name)->currentText(); }
+    bool TargetInReset() const {
+        return bus->WithDevice(main->Link().PortAddress(),
+                               [](auto* device) { return device->TargetInReset(); });
+    }
 
     // Starts a fresh trace of the bus.
     void Trace() {
@@ -44,11 +51,11 @@ struct WindowRig {
         bus->TakeTrace();
     }
     // The writes since the last call, as trace lines ("W 037A 0C").
-    std::vector<std::string> Writes() {
-        std::vector<std::string> lines;
+    QStringList Writes() {
+        QStringList lines;
         for (const auto& access : bus->TakeTrace()) {
             if (access.write) {
-                lines.push_back(sim::FormatAccess(access));
+                lines << QString::fromStdString(sim::FormatAccess(access));
             }
         }
         return lines;
@@ -58,65 +65,57 @@ struct WindowRig {
     std::unique_ptr<TMain> main;
 };
 
-// What a message box showed.
-struct SeenBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList buttons;
-    bool linesWhole = false;  // every line fits the box's width: none wrapped or cut
-};
+using DialogAction = std::function<void(QFileDialog&)>;
 
-// Answers the modal message boxes that come up, in order, by clicking the button with the
-// given text. Polls, because a box may come up inside any event loop.
-class BoxAnswerer : public QObject {
+// Records the modal boxes ("Title: text [Buttons]") and file dialogs ("<name>: <filter>") that
+// come up inside any event loop. A box gets the next answer (else its first button), a dialog
+// the next action (else it is cancelled).
+class Modals : public QObject {
   public:
-    explicit BoxAnswerer(QStringList answers) : answers_(std::move(answers)) {
-        connect(&poll_, &QTimer::timeout, this, &BoxAnswerer::Look);
-        poll_.start(5);
+    explicit Modals(QStringList answers = {}, QList<DialogAction> actions = {})
+        : answers_(std::move(answers)), actions_(std::move(actions)) {
+        Poll();
     }
 
-    QList<SeenBox> seen;
+    QStringList boxes;
+    QStringList dialogs;
 
   private:
-    void Look() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || box == last_ || !box->isVisible()) {
-            return;
-        }
-        last_ = box;
-        SeenBox record{box->windowTitle(), box->text(), box->icon(), {}};
-        for (QAbstractButton* button : box->buttons()) {
-            record.buttons << button->text();
-        }
-        if (const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-            const QStringList lines = box->text().split(QLatin1Char('\n'));
-            // A wrapped line would make the label a line taller than the text has lines.
-            record.linesWhole =
-                label->height() < (lines.size() + 1) * label->fontMetrics().lineSpacing() &&
-                std::all_of(lines.begin(), lines.end(), [label](const QString& line) {
-                    return label->fontMetrics().horizontalAdvance(line) <= label->width();
-                });
-        }
-        seen << record;
-        const QString answer = answers_.isEmpty() ? QString() : answers_.takeFirst();
-        for (QAbstractButton* button : box->buttons()) {
-            if (button->text() == answer || answer.isEmpty()) {
-                button->click();
+    void Poll() {
+        QTimer::singleShot(5, this, [this] {
+            Poll();  // first, to see what comes up inside an action too
+            auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!modal || modal == current_ || !modal->isVisible()) {
                 return;
             }
-        }
-        box->reject();
+            current_ = modal;
+            connect(
+                modal, &QDialog::finished, this, [this] { current_ = nullptr; },
+                Qt::SingleShotConnection);
+            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                dialogs << dialog->objectName() + ": " + dialog->selectedNameFilter();
+                actions_.isEmpty() ? dialog->reject() : actions_.takeFirst()(*dialog);
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                QStringList texts;
+                for (QAbstractButton* button : box->buttons()) {
+                    texts << button->text();
+                }
+                boxes << box->windowTitle() + ": " + box->text() + " [" + texts.join(',') + ']';
+                const QString answer = answers_.isEmpty() ? texts[0] : answers_.takeFirst();
+                box->buttons().value(std::max(0, int(texts.indexOf(answer))))->click();
+            }
+        });
     }
 
     QStringList answers_;
-    QTimer poll_;
-    QPointer<QMessageBox> last_;
+    QList<DialogAction> actions_;
+    QPointer<QDialog> current_;
 };
 
-// The text of a box as the core wrote it, with its line breaks as the box shows them.
-inline QString Shown(const char* text) {
-    return QString::fromLatin1(text).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+// The current data row's value in `column`.
+template <typename T>
+T Row(const char* column) {
+    return *static_cast<T*>(QTest::qData(column, qMetaTypeId<T>()));
 }
 
 }  // namespace tarvex::testing

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -9,8 +7,7 @@
 
 namespace tarvex::testing {
 
-// Records what the core shows; message boxes are answered from a queue (default: the
-// box's first button).
+// Records what the core shows; a message box is answered with its first button.
 class RecordingHost : public Host {
   public:
     struct Message {
@@ -21,57 +18,19 @@ class RecordingHost : public Host {
 
     MessageAnswer ShowMessage(MessageKind kind, const std::string& text,
                               MessageButtons buttons) override {
-        std::lock_guard lock(mutex);
         messages.push_back({kind, text, buttons});
-        if (!answers.empty()) {
-            const MessageAnswer answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
         return buttons == MessageButtons::YesNo ? MessageAnswer::Yes
                : buttons == MessageButtons::Ok  ? MessageAnswer::Ok
                                                 : MessageAnswer::Cancel;
     }
-    void ProcessEvents() override {
-        std::lock_guard lock(mutex);
-        ++eventPasses;
-    }
-    void SetProgressMaximum(int maximum) override {
-        std::lock_guard lock(mutex);
-        progressMaximum = maximum;
-    }
-    void SetProgressPosition(int position) override {
-        std::lock_guard lock(mutex);
-        progressPositions.push_back(position);
-    }
-    void SetEpromTypeText(const std::string& text) override {
-        std::lock_guard lock(mutex);
-        epromTypeText = text;
-    }
-    void SetCaption(const std::string& text) override {
-        std::lock_guard lock(mutex);
-        captions.push_back(text);
-    }
-    void SetPortSelectText(const std::string& text) override {
-        std::lock_guard lock(mutex);
-        portSelectText = text;
-    }
-    void SetInFileText(const std::string& text) override {
-        std::lock_guard lock(mutex);
-        inFileText = text;
-    }
-    void SetLastResult(Lamp lamp) override {
-        std::lock_guard lock(mutex);
-        lastResult = lamp;
-    }
-    void SetMainWindowEnabled(bool enabled) override {
-        std::lock_guard lock(mutex);
-        windowEnabled.push_back(enabled);
-    }
+    void SetProgressMaximum(int maximum) override { progressMaximum = maximum; }
+    void SetProgressPosition(int position) override { progressPositions.push_back(position); }
+    void SetEpromTypeText(const std::string& text) override { epromTypeText = text; }
+    void SetCaption(const std::string& text) override { captions.push_back(text); }
+    void SetLastResult(Lamp lamp) override { lastResult = lamp; }
+    void SetMainWindowEnabled(bool enabled) override { windowEnabled.push_back(enabled); }
 
-    // Message texts only, in order.
-    std::vector<std::string> Texts() {
-        std::lock_guard lock(mutex);
+    std::vector<std::string> Texts() const {
         std::vector<std::string> texts;
         for (const auto& message : messages) {
             texts.push_back(message.text);
@@ -79,16 +38,11 @@ class RecordingHost : public Host {
         return texts;
     }
 
-    std::mutex mutex;
     std::vector<Message> messages;
-    std::deque<MessageAnswer> answers;
-    int eventPasses = 0;
-    int progressMaximum = -1;
-    std::vector<int> progressPositions;
-    std::string epromTypeText;
     std::vector<std::string> captions;
-    std::string portSelectText;
-    std::string inFileText;
+    std::vector<int> progressPositions;
+    int progressMaximum = -1;
+    std::string epromTypeText;
     Lamp lastResult = Lamp::ButtonFace;
     std::vector<bool> windowEnabled;
 };

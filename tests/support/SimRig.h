@@ -1,42 +1,47 @@
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
-#include "link/IoPort.h"
 #include "sim/SimBackend.h"
 #include "support/RecordingHost.h"
 
 namespace tarvex::testing {
 
-// The core wired to a simulated bus: port access, model, host and emulator link.
+// The core on an open port to simulated devices ("0x378/noreset,0x278", see SimBackend).
 struct SimRig {
-    explicit SimRig(const std::string& devices = "") {
-        std::string error;
-        auto backend = sim::SimBackend::Create(devices, "", error);
-        bus = backend->SharedBus();
-        port = std::make_unique<TIoPort>(std::move(backend));
+    explicit SimRig(const std::string& devices = "", const std::string& state = "")
+        : port(std::make_unique<TIoPort>(sim::SimBackend::Create(devices, state, error))),
+          bus(static_cast<sim::SimBackend*>(port->Backend())->SharedBus()) {
         port->SetOpened(true);
-        link = std::make_unique<EmulatorLink>(*port, model, host);
     }
 
-    // The accesses since the last call, as trace lines.
-    std::vector<std::string> Trace() {
-        std::vector<std::string> lines;
+    // The accesses since the last call, relative to `base`: "D5A" and "C0C" write data and
+    // control, "S87" and "R0C" read status and control; "?" marks any other port.
+    std::string Trace(std::uint16_t base = 0x378) {
+        std::string text;
         for (const auto& access : bus->TakeTrace()) {
-            lines.push_back(sim::FormatAccess(access));
+            const unsigned offset = access.port - base;
+            char item[8];
+            std::snprintf(item, sizeof item, " %c%02X",
+                          offset < 3 ? (access.write ? "D?C" : "?SR")[offset] : '?', access.value);
+            text += item;
         }
-        return lines;
+        return text.empty() ? text : text.substr(1);
+    }
+    sim::SimEmulator* Device(std::uint16_t base = 0x378) {
+        return bus->WithDevice(base, [](sim::SimEmulator* device) { return device; });
     }
 
-    std::shared_ptr<sim::SimBus> bus;
+    std::string error;  // why the devices were refused
     std::unique_ptr<TIoPort> port;
+    std::shared_ptr<sim::SimBus> bus;
     ImageModel model;
     RecordingHost host;
-    std::unique_ptr<EmulatorLink> link;
+    EmulatorLink link{*port, model, host};  // after `port`, which it uses
 };
 
 }  // namespace tarvex::testing

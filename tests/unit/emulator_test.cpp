@@ -1,220 +1,255 @@
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <tuple>
 
 #include "support/SimRig.h"
 
 namespace tarvex {
 namespace {
 
-using ::testing::ElementsAre;
 using testing::SimRig;
 
-struct DetectCase {
-    const char* name;
-    const char* devices;
-    bool present;
-    std::uint16_t port;
-};
+TEST(SimState, MemoryOutlivesTheRunPerBaseAndBadFilesAreRefusedAndKept) {
+    const auto folder =
+        std::filesystem::path(::testing::TempDir()) / ("tarvex_sim_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string state = (folder / "sim.state").string();
+    SimRig("0x278,0x378", state).Device(0x278)->Memory()[0x1FFFF] = 0x27;
+    SimRig later("0x3BC,0x378,0x278", state);  // another order, and a base the file lacks
+    EXPECT_EQ(later.Device(0x278)->Memory()[0x1FFFF], 0x27);
+    EXPECT_EQ(later.Device(0x378)->Memory()[0x1FFFF], 0x00);
 
-class DetectTest : public ::testing::TestWithParam<DetectCase> {};
-
-TEST_P(DetectTest, FindsTheFirstAnsweringStandardAddress) {
-    SimRig rig(GetParam().devices);
-    rig.link->DetectEmulator();
-    EXPECT_EQ(rig.link->EmulatorPresent(), GetParam().present);
-    EXPECT_EQ(rig.link->PortAddress(), GetParam().port);
+    const std::string bad = (folder / "bad").string(), text = "TARVEX-SIM-STATE 1\n\x78xx";
+    std::ofstream(bad, std::ios::binary) << text;
+    for (const std::string& path :
+         {bad, folder.string(), std::string("/dev/zero"), (folder / "no" / "sim.state").string()}) {
+        SimRig rig("", path);
+        EXPECT_FALSE(rig.port->Opened()) << path;
+        EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr(path));
+        EXPECT_THAT(rig.port->OpenErrorDetail(),
+                    ::testing::HasSubstr(path.find("/no/") != std::string::npos
+                                             ? "cannot write simulator state file"
+                                             : "is not a state file written by this program"));
+    }
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(bad).rdbuf()), {}), text);
+    std::filesystem::remove_all(folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Addresses, DetectTest,
-    ::testing::Values(DetectCase{"At378After278Failed", "0x378", true, 0x378},
-                      DetectCase{"At278WhenBothAnswer", "0x378,0x278", true, 0x278},
-                      DetectCase{"At3BC", "0x3BC", true, 0x3BC},
-                      DetectCase{"NoneAnswers", "none", false, 0x278},
-                      DetectCase{"BarePortsOnly", "0x278/nodevice,0x378/nodevice", false, 0x278},
-                      DetectCase{"EchoWithoutResetFeedbackPasses", "0x378/noreset", true, 0x378},
-                      DetectCase{"EchoBrokenByStuckLine", "0x378/stuck1=2", false, 0x278},
-                      DetectCase{"NonStandardBaseIgnored", "0xD010", false, 0x278}),
-    [](const auto& row) { return std::string(row.param.name); });
+TEST(SimBus, LatchesStoreOnTheRisingStrobeOnlyAndOverlapsAreRefused) {
+    sim::SimBus bus;
+    sim::SimEmulator& device = bus.AddDevice(0x378);
+    // High address 0x12 (0x34 not: no rising edge), low 0x34, configuration 0x08, data 0x5A.
+    const std::pair<std::uint16_t, std::uint8_t> writes[] = {
+        {0x378, 0x12}, {0x37A, 0x02}, {0x37A, 0x0A}, {0x378, 0x34}, {0x37A, 0x0A},
+        {0x37A, 0x04}, {0x37A, 0x0C}, {0x378, 0x08}, {0x37A, 0x00}, {0x37A, 0x08},
+        {0x378, 0x5A}, {0x37A, 0x06}, {0x37A, 0x0E}};
+    for (auto [port, value] : writes) {
+        bus.Write(port, value);
+    }
+    EXPECT_EQ(device.LatchedAddress(), 0x11234u);
+    EXPECT_EQ(device.Memory()[0x11234], 0x5A);
+    std::string error;
+    for (const char* devices : {"0x378,0x379", "0x378,0x376", "0x378,888", "0x378/x"}) {
+        EXPECT_FALSE(sim::SimBackend::Create(devices, "", error)) << devices;
+    }
+}
 
-TEST(Detect, SequenceAtAnAnsweringPortEndsWithStrobeCleared) {
+// Nibble k of the echo: its write, then (after `between`) the status read with RESET feedback.
+std::string Echo(int k, const char* between = " ") {
+    char text[40];
+    std::snprintf(text, sizeof text, " D%02X%sS%02X", k, between, 0x87 | k << 3);
+    return text;
+}
+
+TEST(Detect, FindsTheFirstAnsweringStandardAddressInAnExactSequence) {
+    // clang-format off
+    const std::tuple<const char*, bool, std::uint16_t> rows[] = {
+        {"0x378", true, 0x378}, {"0x378,0x278", true, 0x278}, {"0x3BC", true, 0x3BC},
+        {"none", false, 0x278}, {"0x378/noreset", true, 0x378},  // the echo is enough here
+        {"0x378/stuck1=2", false, 0x278}, {"0xD010", false, 0x278}};
+    // clang-format on
+    for (const auto& [devices, present, port] : rows) {
+        SimRig rig(devices);
+        rig.link.DetectEmulator();
+        EXPECT_EQ(rig.link.EmulatorPresent(), present) << devices;
+        EXPECT_EQ(rig.link.PortAddress(), port) << devices;
+    }
     SimRig rig("0x278");
     rig.bus->SetTracing(true);
-    rig.link->DetectEmulator();
-    auto trace = rig.Trace();
-    ASSERT_EQ(trace.size(), 2u + 16 * 2 + 2);
-    EXPECT_EQ(trace[0], "R 027A 00");
-    EXPECT_EQ(trace[1], "W 027A 0C");
+    rig.link.DetectEmulator();
+    std::string expected = "R00 C0C";
     for (int k = 0; k < 16; ++k) {
-        char write[16], read[16];
-        std::snprintf(write, sizeof write, "W 0278 %02X", k);
-        std::snprintf(read, sizeof read, "R 0279 %02X", 0x80 | (k << 3) | 0x07);
-        EXPECT_EQ(trace[2 + 2 * k], write);
-        EXPECT_EQ(trace[3 + 2 * k], read);
+        expected += Echo(k);
     }
-    EXPECT_EQ(trace[34], "R 027A 0C");
-    EXPECT_EQ(trace[35], "W 027A 04");
+    EXPECT_EQ(rig.Trace(0x278), expected + " R0C C04");  // ends with the strobe cleared
+
+    SimRig bare("0x278/nodevice,0x3BC/nodevice");  // nothing answers: control is put back
+    bare.bus->Write(0x27A, 0x2B);
+    bare.bus->Write(0x3BE, 0x2C);
+    bare.link.DetectEmulator();
+    EXPECT_EQ(bare.bus->Read(0x27A), 0x2B);
+    EXPECT_EQ(bare.bus->Read(0x3BE), 0x2C);
 }
-
-TEST(Detect, RestoresControlRegistersWhereNothingAnswers) {
-    SimRig rig("0x278/nodevice,0x378/nodevice,0x3BC/nodevice");
-    for (std::uint16_t base : kStandardPorts) {
-        rig.bus->Write(base + 2, static_cast<std::uint8_t>(0x20 | (base & 0x0F)));
-    }
-    rig.link->DetectEmulator();
-    for (std::uint16_t base : kStandardPorts) {
-        EXPECT_EQ(rig.bus->Read(base + 2), 0x20 | (base & 0x0F)) << std::hex << base;
-    }
-    EXPECT_FALSE(rig.link->EmulatorPresent());
-}
-
-struct CheckCase {
-    const char* name;
-    const char* devices;
-    std::uint16_t base;
-    bool present;
-};
-
-class CheckPortTest : public ::testing::TestWithParam<CheckCase> {};
-
-TEST_P(CheckPortTest, NeedsResetFeedbackAndTheEcho) {
-    SimRig rig(GetParam().devices);
-    rig.link->SetPortAddress(GetParam().base);
-    rig.bus->Write(GetParam().base + 2, 0x0B);
-    rig.link->CheckEmulatorPort(GetParam().base);
-    EXPECT_EQ(rig.link->EmulatorPresent(), GetParam().present);
-    EXPECT_EQ(rig.link->PortAddress(), GetParam().base);  // never moved by the check
-    // RESET stays asserted after the check either way.
-    EXPECT_EQ(rig.bus->Read(GetParam().base + 2) & 0x01, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Ports, CheckPortTest,
-    ::testing::Values(CheckCase{"Answers", "0x378", 0x378, true},
-                      CheckCase{"NonStandardAddress", "0xD010", 0xD010, true},
-                      CheckCase{"EchoWithoutResetFeedbackFails", "0x378/noreset", 0x378, false},
-                      CheckCase{"BarePort", "0x378/nodevice", 0x378, false},
-                      CheckCase{"BarePortBesideEmulator", "0x378,0x278/nodevice", 0x278, false}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 // Every step is a read-modify-write of the control register, so bits 4-7 survive it.
-TEST(CheckPort, ExactSequenceKeepsTheUpperControlBits) {
-    SimRig rig("0x378");
-    rig.link->SetPortAddress(0x378);
-    rig.bus->Write(0x37A, 0xF1);
-    rig.bus->SetTracing(true);
-    rig.link->CheckEmulatorPort(0x378);
-    EXPECT_TRUE(rig.link->EmulatorPresent());
-    std::vector<std::string> expected = {"R 037A F1", "W 037A F0", "R 0379 87", "R 037A F0",
-                                         "R 037A F0", "W 037A F0", "R 037A F0", "W 037A F4",
-                                         "R 037A F4", "W 037A F4", "R 037A F4", "W 037A FC"};
+TEST(CheckPort, NeedsResetFeedbackAndTheEchoInAnExactSequence) {
+    const std::string start = "RF1 CF0 S87 RF0 RF0 CF0 RF0 CF4 RF4 CF4 RF4 CFC";
+    std::string answered = start;
     for (int k = 0; k < 16; ++k) {
-        char data[16], status[16];
-        std::snprintf(data, sizeof data, "W 0378 %02X", k);
-        std::snprintf(status, sizeof status, "R 0379 %02X", 0x80 | (k << 3) | 0x07);
-        const std::string lines[] = {"R 037A FC", "W 037A F4", data,
-                                     "R 037A F4", "W 037A FC", status};
-        expected.insert(expected.end(), std::begin(lines), std::end(lines));
+        answered += " RFC CF4" + Echo(k, " RF4 CFC ");
     }
-    expected.push_back("W 037A F0");  // the saved value back
-    EXPECT_THAT(rig.Trace(), ::testing::ElementsAreArray(expected));
-
-    // A failed echo leaves the loop at once and still puts the saved value back.
-    SimRig broken("0x378/stuck1=2");
-    broken.link->SetPortAddress(0x378);
-    broken.bus->Write(0x37A, 0xF1);
-    broken.bus->SetTracing(true);
-    broken.link->CheckEmulatorPort(0x378);
-    EXPECT_FALSE(broken.link->EmulatorPresent());
-    const auto trace = broken.Trace();
-    ASSERT_EQ(trace.size(), 12u + 6 + 1);
-    EXPECT_EQ(trace[17], "R 0379 A7");
-    EXPECT_EQ(trace.back(), "W 037A F0");
+    answered += " CF0";  // the saved value back
+    // clang-format off
+    const std::tuple<const char*, std::uint16_t, std::string> rows[] = {
+        {"0x378", 0x378, answered}, {"0xD010", 0xD010, answered},
+        {"0x378/stuck1=2", 0x378, start + " RFC CF4 D00 RF4 CFC SA7 CF0"},  // fails at nibble 0
+        {"0x378/noreset", 0x378, "RF1 CF0 S07"},  // the echo alone is not enough here
+        {"0x378,0x278/nodevice", 0x278, "RF1 CF0 S7F"}};  // a bare port
+    // clang-format on
+    for (const auto& [devices, base, expected] : rows) {
+        SimRig rig(devices);
+        rig.link.SetPortAddress(base);
+        rig.bus->Write(base + 2, 0xF1);
+        rig.bus->SetTracing(true);
+        rig.link.CheckEmulatorPort(base);
+        EXPECT_EQ(rig.Trace(base), expected) << devices;  // and leaves the target in RESET
+        EXPECT_EQ(rig.link.EmulatorPresent(), expected == answered) << devices;
+    }
 }
 
-TEST(CheckPort, ClosedPortFindsNothing) {
+TEST(SetEpromType, ConfiguresTheEmulatorAndFillsTheRangeOrShowsNotSetThenRelease) {
     SimRig rig("0x378");
-    rig.port->SetOpened(false);
-    rig.link->CheckEmulatorPort(0x378);
-    EXPECT_FALSE(rig.link->EmulatorPresent());
-    rig.link->DetectEmulator();
-    EXPECT_FALSE(rig.link->EmulatorPresent());
-    EXPECT_EQ(rig.port->LastError(), TIoPort::kErrorInvalidHandle);
-}
-
-TEST(SetEpromType, ConfiguresTheEmulatorAndFillsTheRange) {
-    SimRig rig("0x378");
-    rig.link->DetectEmulator();
+    rig.link.DetectEmulator();
     rig.model.FillValue = 0x5A;
     rig.bus->SetTracing(true);
-    rig.link->SetEpromType(27010);
-    EXPECT_THAT(rig.Trace(),
-                ElementsAre("W 0378 08", "W 037A 08", "W 037A 00", "W 037A 04", "W 0378 00"));
+    rig.link.SetEpromType(27010);
+    EXPECT_EQ(rig.Trace(), "D08 C08 C00 C04 D00");
     EXPECT_EQ(rig.host.epromTypeText, "  27010");
-    EXPECT_EQ(rig.model.BufferEnd, 0x1FFFFu);
-    EXPECT_EQ(rig.link->ConfigByte(), 0x08);
-    EXPECT_TRUE(std::all_of(rig.model.DataBuffer.begin(), rig.model.DataBuffer.end(),
-                            [](auto b) { return b == 0x5A; }));
-    rig.bus->WithDevice(0x378,
-                        [](sim::SimEmulator* device) { EXPECT_EQ(device->ConfigLatch(), 0x08); });
-}
 
-TEST(SetEpromType, WithoutEmulatorTouchesNoPortAndShowsNotSet) {
-    SimRig rig("0x378");
-    rig.bus->SetTracing(true);
+    rig.link.SetEmulatorPresent(false);
     rig.model.DataBuffer.fill(0x11);
-    rig.link->SetEpromType(27512);
-    EXPECT_TRUE(rig.Trace().empty());
+    rig.link.SetEpromType(27512);
+    EXPECT_EQ(rig.Trace(), "");
     EXPECT_EQ(rig.host.epromTypeText, "  not set");
-    EXPECT_EQ(rig.model.BufferStart, 0u);
-    EXPECT_EQ(rig.model.BufferEnd, 0xFFFFu);
-    EXPECT_EQ(rig.model.DataBuffer[0xFFFF], 0xFF);
+    EXPECT_EQ(rig.model.DataBuffer[0xFFFF], 0x5A);
     EXPECT_EQ(rig.model.DataBuffer[0x10000], 0x11);  // above the type: untouched
+
+    rig.link.ReleaseEmulator();
+    EXPECT_EQ(rig.Trace(), "D00 C03 C0B");
+    EXPECT_FALSE(rig.Device()->TargetInReset());
 }
 
-TEST(SetEpromType, SmallerTypeKeepsBytesAboveIt) {
-    SimRig rig;
-    rig.link->SetEpromType(27010);
-    rig.model.FillValue = 0x00;
-    rig.link->SetEpromType(2764);
-    EXPECT_EQ(rig.model.BufferEnd, 0x1FFFu);
-    EXPECT_EQ(rig.model.DataBuffer[0x1FFF], 0x00);
-    EXPECT_EQ(rig.model.DataBuffer[0x2000], 0xFF);
+std::unique_ptr<SimRig> Ready(std::uint16_t type, const std::string& devices = "") {
+    auto rig = std::make_unique<SimRig>(devices);
+    rig->link.DetectEmulator();
+    rig->link.SetEpromType(type);
+    rig->bus->SetTracing(true);
+    return rig;
 }
 
-TEST(InvalidEpromType, KnowsTheFiveTypes) {
-    SimRig rig;
-    for (std::uint16_t type : {0, 2716, 2816, 27011, 65535}) {
-        rig.model.CurrentEpromType = type;
-        EXPECT_TRUE(rig.link->InvalidEpromType()) << type;
+TEST(Transfers, ExactWriteAndReadSequencesAcrossAPageBoundary) {
+    auto rig = Ready(27010);
+    rig->model.DataBuffer[0x10] = 0xA5;
+    rig->model.DataBuffer[0x11] = 0x3C;
+    rig->link.WriteEmulator(0x10, 0x11, 0xFFFF);
+    // start: configuration 00, high latch | 0xFFFF: low latch, memory write | 0x10000: low
+    // latch, new page (high latch, configuration 08), memory write | end: configuration 08
+    EXPECT_EQ(rig->Trace(),
+              "D00 C08 C00 C02 DFF C0A C02 C04 DFF C0C C04 C06 DA5 C0E C06 C04 D00 C0C C04 D00 C02 "
+              "C0A C02 C00 D08 C08 C00 C06 D3C C0E C06 C04 D08 C00 C08 C00");
+
+    rig = Ready(2764);
+    rig->Device()->Memory()[0x1FF] = 0x9E;
+    rig->Device()->Memory()[0x200] = 0x4B;
+    rig->link.ReadEmulator(0x1FF, 0x200, 0x1FF);
+    // the nibbles: 9 and E, then 4 and B after the new page
+    EXPECT_EQ(rig->Trace(),
+              "D16 C08 C00 C02 D01 C0A C02 C04 DFF C0C C04 C02 SCF C04 SF7 D00 C0C C04 C02 D02 C0A "
+              "C02 C00 D16 C08 C00 C02 SA7 C04 SDF D16 C00 C08 C00");
+    EXPECT_EQ(rig->model.DataBuffer[0x1FF], 0x9E);
+    EXPECT_EQ(rig->model.DataBuffer[0x200], 0x4B);
+
+    rig = Ready(27512);  // the high latch at the start and for every page; bit 3 never set
+    rig->link.WriteEmulator(0, 0xFFFF, 0);
+    const std::string trace = rig->Trace();
+    int highStrobes = 0;
+    for (auto at = trace.find("C0A"); at != std::string::npos; at = trace.find("C0A", at + 1)) {
+        ++highStrobes;
     }
+    EXPECT_EQ(highStrobes, 257);
+    EXPECT_EQ(trace.find("D08 C08"), std::string::npos);
+}
+
+TEST(Transfers, ProgressStepsOncePerPageAndEndsAtZero) {
+    const std::tuple<std::uint32_t, std::uint32_t, int, std::vector<int>> rows[] = {
+        {0, 0xFE, 0, {0, 0}}, {0x10, 0x11F, 1, {0, 1, 0}}, {0, 0x3FF, 3, {0, 1, 2, 3, 4, 0}}};
+    for (const auto& [first, last, maximum, positions] : rows) {
+        auto rig = Ready(2764);
+        rig->link.WriteEmulator(first, last, 0);
+        EXPECT_EQ(rig->host.progressMaximum, maximum) << last;
+        EXPECT_EQ(rig->host.progressPositions, positions) << last;
+    }
+}
+
+TEST(Transfers, RangeStartsAtTheGivenEmulatorAddressVerifyComparesOnlyItAndStopHolds) {
+    auto rig = Ready(27128);
+    for (std::uint32_t i = 0x100; i <= 0x1FF; ++i) {
+        rig->model.DataBuffer[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    rig->link.WriteEmulator(0x100, 0x1FF, 0);
+    std::uint8_t* memory = rig->Device()->Memory().data();
+    for (std::uint32_t i = 0; i <= 0x100; ++i) {  // and nothing past the range
+        EXPECT_EQ(memory[i], i < 0x100 ? static_cast<std::uint8_t>((i + 0x100) * 7) : 0) << i;
+    }
+    EXPECT_TRUE(rig->link.VerifyEmulator(0x100, 0x1FF, 0));
+    memory[0xFF] ^= 0x80;
+    EXPECT_FALSE(rig->link.VerifyEmulator(0x100, 0x1FF, 0));  // the last index differs
+    EXPECT_TRUE(rig->link.VerifyEmulator(0x100, 0x1FE, 0));   // only outside the range
+
+    rig->link.StopRequest = 1;  // already set: only the common start and end
+    rig->Trace();
+    rig->link.WriteEmulator(0, 0x3FFF, 0);
+    const std::string startAndEnd = "D12 C08 C00 C02 D00 C0A C02 C04 D12 C00 C08 C00";
+    EXPECT_EQ(rig->Trace(), startAndEnd);
+    EXPECT_FALSE(rig->link.VerifyEmulator(0, 0x3FFF, 0));
+    EXPECT_EQ(rig->Trace(), startAndEnd);
+}
+
+TEST(Transfers, RoundTripForEveryTypeAndVerifyCatchesInjectedFaults) {
+    std::vector<std::tuple<std::string, std::uint16_t, std::uint32_t, std::uint32_t>> rows = {
+        {"", 27010, 0x123, 0x10456}};
     for (const auto& type : kEpromTypes) {
-        rig.model.CurrentEpromType = type.number;
-        EXPECT_FALSE(rig.link->InvalidEpromType()) << type.number;
+        rows.emplace_back("", type.number, 0, type.epromEnd);
     }
-}
-
-TEST(ReleaseEmulator, LeavesTheTargetRunning) {
-    SimRig rig("0x378");
-    rig.link->SetPortAddress(0x378);
-    rig.bus->SetTracing(true);
-    rig.link->ReleaseEmulator();
-    EXPECT_THAT(rig.Trace(), ElementsAre("W 0378 00", "W 037A 03", "W 037A 0B"));
-    rig.bus->WithDevice(0x378,
-                        [](sim::SimEmulator* device) { EXPECT_FALSE(device->TargetInReset()); });
-}
-
-TEST(Delay, LetsEventsThroughWhileWaiting) {
-    SimRig rig;
-    rig.link->Delay(0);
-    EXPECT_EQ(rig.host.eventPasses, 0);
-    const auto start = std::chrono::steady_clock::now();
-    rig.link->Delay(20);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
-    EXPECT_GT(rig.host.eventPasses, 0);
+    for (const char* fault : {"stuck1=6", "flip=5", "bad=0x1ABCD", "flaky=2", "pull=99999"}) {
+        rows.emplace_back(std::string("0x378/") + fault, 27010, 0, 0x1FFFF);  // verify must fail
+    }
+    for (const auto& [devices, type, first, last] : rows) {
+        SCOPED_TRACE(devices + " " + std::to_string(type));
+        auto rig = Ready(type, devices);
+        std::mt19937 random(type);
+        for (auto& byte : rig->model.DataBuffer) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        const auto image = rig->model.DataBuffer;
+        rig->link.WriteEmulator(first, last, 0);
+        EXPECT_EQ(rig->link.VerifyEmulator(first, last, 0), devices.empty());
+        if (devices.empty()) {
+            rig->model.DataBuffer.fill(0);
+            rig->link.ReadEmulator(first, last, 0);
+            auto expected = decltype(image){};  // nothing read outside the range
+            std::copy(image.begin() + first, image.begin() + last + 1, expected.begin() + first);
+            EXPECT_TRUE(rig->model.DataBuffer == expected);
+        }
+    }
 }
 
 }  // namespace

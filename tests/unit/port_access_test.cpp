@@ -1,143 +1,245 @@
+#include <fcntl.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <tuple>
+#include <utility>
 
-#include "link/IoPort.h"
+#include "link/DirectBackend.h"
 #include "link/PortBackends.h"
+#include "link/PpdevBackend.h"
 
 namespace tarvex {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
-
-// Counts what reaches it; reads answer 0xCC, so one that should not arrive shows.
+// Counts opens, closes and accesses; reads answer 0xCC, so one that should not arrive shows.
 struct CountingBackend : PortBackend {
     explicit CountingBackend(int* tally) : counts(tally) {}
     bool Open(OpenFailure&) override { return ++counts[0] > 0; }
     void Close() override { ++counts[1]; }
-    std::uint8_t Read(std::uint16_t, std::uint32_t&) override {
-        ++counts[2];
-        return 0xCC;
-    }
+    std::uint8_t Read(std::uint16_t, std::uint32_t&) override { return ++counts[2], 0xCC; }
     void Write(std::uint16_t, std::uint8_t, std::uint32_t&) override { ++counts[2]; }
     std::string FailureHint() const override { return {}; }
     std::string Name() const override { return "counting"; }
-    int* counts;  // opens, closes, accesses
+    int* counts;
 };
 
-TEST(PortAccess, ClosedPortReadsZeroDropsWritesAndAssignmentsChangeStateOnce) {
+TEST(PortAccess, ClosedPortReadsZeroDropsWritesAndOpensOrClosesOnce) {
     int counts[3] = {};
     TIoPort port(std::make_unique<CountingBackend>(counts));
-    for (int stage = 0; stage < 2; ++stage) {  // never opened, then closed again
-        EXPECT_EQ(port.ReadPort(0x379), 0);
-        EXPECT_EQ(port.LastError(), TIoPort::kErrorInvalidHandle);
-        port.WritePort(0x378, 0x55);
-        EXPECT_EQ(port.LastError(), TIoPort::kErrorInvalidHandle);
-        EXPECT_EQ(counts[2], 0);
-        port.SetOpened(true);
-        port.SetOpened(true);
-        EXPECT_EQ(port.ReadPort(0x379), 0xCC);
-        counts[2] = 0;
-        // Main-window close, then its destruction: one close, no reopening.
-        port.SetOpened(false);
-        port.SetOpened(false);
-        EXPECT_FALSE(port.Opened());
-    }
-    EXPECT_EQ(counts[0], 2);
-    EXPECT_EQ(counts[1], 2);
+    EXPECT_EQ(port.ReadPort(0x379), 0);  // never opened
+    EXPECT_EQ(port.LastError(), 6u);
+    port.SetOpened(true);
+    port.SetOpened(true);
+    EXPECT_EQ(port.ReadPort(0x379), 0xCC);
+    port.SetOpened(false);  // main-window close, then its destruction
+    port.SetOpened(false);
+    port.WritePort(0x378, 0x55);
+    EXPECT_THAT(counts, ::testing::ElementsAre(1, 1, 1));  // opens, closes, accesses
 }
 
-// Keeps the variables CreatePortAccess reads, and puts them back afterwards.
-class PortEnvironment : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        for (auto& [name, value] : saved_) {
-            const char* current = std::getenv(name);
-            value = current ? current : "";
-            ::unsetenv(name);
-        }
-    }
-    void TearDown() override {
-        for (auto& [name, value] : saved_) {
-            value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
-        }
-    }
-    std::pair<const char*, std::string> saved_[3] = {
-        {"TARVEX_IO", ""}, {"TARVEX_TRACE", ""}, {"TARVEX_SIM_STATE", ""}};
-};
-
-TEST_F(PortEnvironment, TarvexIoChoosesTheBackend) {
-    const struct {
-        const char* io;           // null: TARVEX_IO=environment
-        const char* environment;  // null: unset
-        const char* backend;      // null: none; the port never opens
-        const char* message;
-    } rows[] = {
-        {nullptr, nullptr, "ppdev", ""},
-        {"direct", nullptr, "direct", ""},
-        {"sim", nullptr, "sim", ""},
-        {"sim:none", nullptr, "sim", ""},
-        {"sim:0x278,0x3BC", nullptr, "sim", ""},
-        {nullptr, "sim:none", "sim", ""},
-        {"bogus", nullptr, nullptr, "TARVEX_IO=bogus is not a port access method"},
-        {nullptr, "simulator", nullptr, "TARVEX_IO=simulator is not"},
-        {"sim:zzz", nullptr, nullptr, "'zzz' is not a port base address"},
-        {"sim:0x378,888", nullptr, nullptr, "overlaps another device"},
-        {"sim:0x378,", nullptr, nullptr, "'' is not"},
-        {"sim:0x378/stuck1=9", nullptr, nullptr, "give a data bit from 0 to 7"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.io ? row.io : row.environment ? row.environment : "unset");
-        row.environment ? ::setenv("TARVEX_IO", row.environment, 1) : ::unsetenv("TARVEX_IO");
-        auto port = CreatePortAccess(row.io);
-        if (!row.backend) {
-            port->SetOpened(true);
-            EXPECT_FALSE(port->Opened());
-            EXPECT_THAT(port->FailureMessage(),
-                        StartsWith(std::string(kPortAccessFailure) + "\r\rTARVEX_IO"));
-            EXPECT_THAT(port->FailureMessage(), HasSubstr(row.message));
-            EXPECT_THAT(port->FailureMessage(), HasSubstr(kIoValues));
-            continue;
-        }
-        ASSERT_NE(port->Backend(), nullptr);
-        EXPECT_EQ(port->Backend()->Name(), row.backend);
-        if (port->Backend()->Name() == "sim") {  // the others depend on this machine
-            port->SetOpened(true);
-            EXPECT_TRUE(port->Opened());
-        }
-    }
-}
-
-TEST_F(PortEnvironment, TraceRecordsEveryAccessWhileOpen) {
-    const std::string path = ::testing::TempDir() + "port_access_trace.txt";
+TEST(PortAccess, UnknownTarvexIoNeverOpensAndTarvexTraceRecordsAccessesWhileOpen) {
+    auto port = CreatePortAccess("bogus");
+    port->SetOpened(true);
+    EXPECT_FALSE(port->Opened());
+    EXPECT_THAT(port->FailureMessage(),
+                ::testing::StartsWith("Could not initialize direct port access !\r\rTARVEX_IO"));
+    const std::string path = ::testing::TempDir() + "tarvex_trace_" + std::to_string(::getpid());
     ::setenv("TARVEX_TRACE", path.c_str(), 1);
-    auto port = CreatePortAccess("sim");
+    port = CreatePortAccess("sim");
     port->ReadPort(0x379);  // closed: never on the cable
     port->SetOpened(true);
     port->WritePort(0x37A, 0x0C);  // the emulator echoes data bits 0-3 on status bits 3-6
-    port->WritePort(0x378, 0x00);
-    EXPECT_EQ(port->ReadPort(0x379), 0x87);
     port->WritePort(0x378, 0x0A);
     EXPECT_EQ(port->ReadPort(0x379), 0xD7);
-    port->WritePort(0x2FB, 0xFF);
     port->SetOpened(false);
     port->WritePort(0x378, 0x01);
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
+    const std::string text(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {});
     std::remove(path.c_str());
-    EXPECT_EQ(text.str(), "W 037A 0C\nW 0378 00\nR 0379 87\nW 0378 0A\nR 0379 D7\nW 02FB FF\n");
+    EXPECT_EQ(text, "W 037A 0C\nW 0378 0A\nR 0379 D7\n");
+}
 
-    ::setenv("TARVEX_TRACE", (::testing::TempDir() + "missing/trace.txt").c_str(), 1);
-    port = CreatePortAccess("sim");
-    port->SetOpened(true);
-    EXPECT_FALSE(port->Opened());
-    EXPECT_THAT(port->FailureMessage(), HasSubstr("cannot write trace file "));
-    EXPECT_THAT(port->FailureMessage(), HasSubstr("TARVEX_TRACE must be writable"));
+constexpr auto Answer = [](unsigned long request) { return std::uint8_t(request & 0x7F); };
+
+// A proc tree at "/proc" (parport -> base-addr, null: none); device calls are logged as
+// "parport0 PPWDATA 55", fail with errors[request] or pathErrors[path], and read Answer(request).
+struct FakeDevices : SystemCalls {
+    int ListDirectory(const std::string& path, std::vector<std::string>& names) override {
+        for (const auto& entry : tree) {  // in name order: parport10 before parport2
+            names.push_back(entry.first);
+        }
+        return path == "/proc" ? 0 : -ENOENT;
+    }
+    int ReadFile(const std::string& path, std::string& content) override {
+        for (const auto& [name, baseAddr] : tree) {
+            content = baseAddr && path == "/proc/" + name + "/base-addr" ? baseAddr : content;
+        }
+        return content.empty() ? -ENOENT : 0;
+    }
+    int Open(const std::string& path, int flags) override {
+        const int error = flags == (O_RDWR | O_CLOEXEC) ? pathErrors[path] : EINVAL;
+        devices.push_back(path.substr(path.rfind('/') + 1));  // its descriptor: the index
+        return error ? -error : static_cast<int>(devices.size()) - 1;
+    }
+    int Close(int descriptor) override { return Log("close " + devices.at(descriptor)); }
+    int Ioctl(int descriptor, unsigned long request, void* argument) override {
+        static const std::map<unsigned long, std::string> names = {
+            {PPCLAIM, "PPCLAIM"},      {PPRELEASE, "PPRELEASE"},   {PPRDATA, "PPRDATA"},
+            {PPRSTATUS, "PPRSTATUS"},  {PPRCONTROL, "PPRCONTROL"}, {PPWDATA, "PPWDATA"},
+            {PPWCONTROL, "PPWCONTROL"}};
+        auto* byte = static_cast<unsigned char*>(argument);
+        char value[4] = "";
+        if (request == PPWDATA || request == PPWCONTROL) {
+            std::snprintf(value, sizeof value, " %02X", *byte);
+        } else if (byte) {
+            *byte = errors.count(request) ? 0xEE : Answer(request);  // junk when failing
+        }
+        Log(devices.at(descriptor) + " " + names.at(request) + value);
+        return errors.count(request) ? -errors[request] : 0;
+    }
+    int Log(const std::string& call) {
+        std::lock_guard lock(mutex);
+        log += (log.empty() ? "" : ", ") + call;
+        return 0;
+    }
+
+    std::map<std::string, const char*> tree = {
+        {"parport0", "888\t0\n"}, {"parport1", "632\t1656\n"}, {"parport10", "956\t0\n"},
+        {"parport2", nullptr},    {"parport3", "-\n"},         {"default", nullptr}};
+    std::map<std::string, int> pathErrors;
+    std::map<unsigned long, int> errors;
+    std::vector<std::string> devices;
+    std::mutex mutex;
+    std::string log;
+};
+
+struct Ppdev {
+    bool Open() { return backend->Open(failure); }
+    std::shared_ptr<FakeDevices> devices = std::make_shared<FakeDevices>();
+    std::unique_ptr<PortBackend> backend = MakePpdevBackend(devices, "/proc");
+    OpenFailure failure;
+};
+
+TEST(PortThreads, PpdevMapsPortsClaimsOnceOnFirstUseFailsIoctlsAndReleasesAtClose) {
+    Ppdev ppdev;
+    ASSERT_TRUE(ppdev.Open()) << ppdev.failure.detail;
+    std::uint32_t error = 0, workerError = 0;  // the batch worker writes beside the timer's reads
+    std::thread worker([&] { ppdev.backend->Write(0x378, 0x55, workerError); });
+    EXPECT_EQ(ppdev.backend->Read(0x379, error), Answer(PPRSTATUS));
+    worker.join();
+    const std::string log = std::exchange(ppdev.devices->log, "");
+    EXPECT_EQ(log.find("parport0 PPCLAIM, "), 0u);  // claimed once, before both accesses
+    EXPECT_EQ(std::count(log.begin(), log.end(), ','), 2);
+    EXPECT_EQ(ppdev.backend->Read(0x378, error), Answer(PPRDATA));
+    ppdev.backend->Write(0x379, 0xFF, error);  // status lines are input: no ioctl
+    ppdev.backend->Write(0x37A, 0x0B, error);
+    EXPECT_EQ(ppdev.backend->Read(0x37A, error), Answer(PPRCONTROL));
+    EXPECT_EQ(ppdev.backend->Read(0x27A, error), Answer(PPRCONTROL));
+    for (std::uint16_t port : {0x377, 0x37B, 0x3BF, 0xFFFF}) {  // no parport there
+        EXPECT_EQ(ppdev.backend->Read(port, error), 0);
+        ppdev.backend->Write(port, 0x01, error);
+    }
+    EXPECT_EQ(error | workerError, 0u);
+    EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
+              "parport0 PPRDATA, parport0 PPWCONTROL 0B, parport0 PPRCONTROL, parport1 PPCLAIM, "
+              "parport1 PPRCONTROL");
+    ppdev.devices->errors = {{PPRDATA, EIO}, {PPCLAIM, EBUSY}};
+    EXPECT_EQ(ppdev.backend->Read(0x378, error), 0);  // a failed ioctl reads 0
+    EXPECT_EQ(std::exchange(error, 0), std::uint32_t{EIO});
+    EXPECT_EQ(ppdev.backend->Read(0x3BC, error), 0);
+    EXPECT_EQ(std::exchange(error, 0), std::uint32_t{EBUSY});
+    ppdev.devices->errors.clear();
+    ppdev.backend->Write(0x3BC, 0x02, error);  // a failed claim is tried again
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
+              "parport0 PPRDATA, parport10 PPCLAIM, parport10 PPCLAIM, parport10 PPWDATA 02");
+    ppdev.backend->Close();
+    ppdev.backend->Close();
+    EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
+              "parport0 PPRELEASE, close parport0, parport1 PPRELEASE, close parport1, "
+              "parport10 PPRELEASE, close parport10");
+}
+
+TEST(Ppdev, OpenFailureNamesObjectCauseAndRemedy) {
+    // proc tree, error opening /dev/parport0, failure code, detail
+    // clang-format off
+    const std::tuple<std::map<std::string, const char*>, int, int, const char*> rows[] = {
+        {{}, 0, ENODEV, "/proc lists none — load the parport_pc and ppdev modules (sudo modprobe"},
+        {{{"parport0", "888"}}, EACCES, EACCES, "Permission denied — add yourself to group lp"},
+        {{{"parport0", "888"}, {"parport1", "632"}}, EACCES, 0, ""}};
+    // clang-format on
+    for (const auto& [tree, openError, code, detail] : rows) {
+        Ppdev ppdev;
+        ppdev.devices->tree = tree;
+        ppdev.devices->pathErrors["/dev/parport0"] = openError;
+        EXPECT_EQ(ppdev.Open(), code == 0) << detail;
+        EXPECT_EQ(ppdev.failure.code, static_cast<std::uint32_t>(code)) << detail;
+        EXPECT_THAT(ppdev.failure.detail, ::testing::HasSubstr(detail));
+    }
+}
+
+// Grants port access per thread, refusing threads that set `refused`; logs each thread's calls
+// and counts instructions from threads without a grant (the real ones kill the process).
+struct FakeInstructions : PortInstructions {
+    int Ioperm(unsigned long from, unsigned long count, bool on) override {
+        asked += std::to_string(from) + "+" + std::to_string(count) + (on ? " on;" : " off;");
+        granted = !refused;
+        return granted ? 0 : -EPERM;
+    }
+    int Iopl(int) override { return Ioperm(0, 0, false); }  // shows as "0+0 off;"
+    std::uint8_t In(std::uint16_t) override {
+        faults += granted ? 0 : 1;
+        return 0x87;
+    }
+    void Out(std::uint16_t, std::uint8_t) override { faults += granted ? 0 : 1; }
+
+    static inline thread_local bool refused = false, granted = false;
+    static inline thread_local std::string asked;
+    std::atomic<int> faults{0};
+};
+
+TEST(PortThreads, DirectAsksOncePerThreadBeforeItsFirstAccessAndARefusedThreadReadsZero) {
+    auto fake = std::make_shared<FakeInstructions>();
+    auto backend = MakeDirectBackend(fake), other = MakeDirectBackend(fake);
+    OpenFailure failure;
+    ASSERT_TRUE(other->Open(failure) && backend->Open(failure));  // each asks for this thread
+    std::string asked[3];
+    std::uint32_t errors[3] = {};
+    int reads[3] = {};
+    auto run = [&](int k) {  // thread 0 is this one, 1 works beside it, 2 is refused
+        FakeInstructions::refused = k == 2;
+        for (int n = 0; n < 2; ++n) {
+            reads[k] |= backend->Read(0x379, errors[k]);
+            backend->Write(0x378, 0x01, errors[k]);
+        }
+        if (k > 0) {  // a grant for one open does not count for another
+            reads[k] |= other->Read(0x379, errors[k]);
+        }
+        asked[k] = FakeInstructions::asked;
+    };
+    std::thread worker(run, 1), refused(run, 2);
+    run(0);
+    worker.join();
+    refused.join();
+    for (int k = 0; k < 3; ++k) {  // a refusal is not asked again either
+        EXPECT_EQ(asked[k], "0+65536 on;0+65536 on;") << k;
+        EXPECT_EQ(errors[k], k == 2 ? std::uint32_t{EPERM} : 0u) << k;
+        EXPECT_EQ(reads[k], k == 2 ? 0 : 0x87) << k;
+    }
+    EXPECT_EQ(fake->faults, 0);
 }
 
 }  // namespace

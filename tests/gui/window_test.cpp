@@ -1,0 +1,355 @@
+// The main window on the simulated emulator, its boxes and its real file dialogs.
+#include "WindowRig.h"
+
+using tarvex::Lamp;
+using namespace tarvex::testing;
+
+const QString kAllFiles = QStringLiteral("All binary image files (*.*)");
+const QString kBinFiles = QStringLiteral("Binary image files (*.BIN)");
+const QString kHexFiles = QStringLiteral("Intel Hex files (*.HEX)");
+const QString kExtFiles = QStringLiteral("Intel Hex Extended files (*.HEX)");
+const QString kBinFile = QStringLiteral("Binary image file (*.BIN)");
+const QString kHexFile = QStringLiteral("Intel Hex file (*.HEX)");
+const QString kExtFile = QStringLiteral("Intel Hex Extended file (*.HEX)");
+const QByteArray kEof = ":00000001FF\r\n";
+// Data at 00000 and, behind an extended segment address record, at 1FFFF.
+const QByteArray kExtendedHex = ":0100000012ED\r\n:020000021000EC\r\n:01FFFF00AB56\r\n" + kEof;
+
+static void WriteFile(const QString& name, const QByteArray& contents) {
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+}
+
+static QByteArray ReadFile(const QString& name) {
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+// Chooses `filter` with the keyboard (none when empty), types `name`, then accepts or cancels.
+static DialogAction Pick(const QString& filter, const QString& name, bool accept = true) {
+    return [=](QFileDialog& dialog) {
+        auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        const int target = filter.isEmpty() ? combo->currentIndex() : combo->findText(filter);
+        QVERIFY2(target >= 0, qPrintable(filter));
+        for (int step = 0; step < 8 && combo->currentIndex() != target; ++step) {
+            QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+        }
+        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        edit->selectAll();
+        QTest::keyClicks(edit, name);
+        accept ? static_cast<QDialog&>(dialog).accept() : dialog.reject();
+    };
+}
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { QVERIFY(UseOwnRuntimeDirectory() && dir_.isValid()); }
+
+    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    // A box ends the program after start-up, unless told to go on. A found emulator gets 27010.
+    void startUp_data() {
+        QTest::addColumn<QString>("io");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("answer");  // when another copy runs: to the question
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("box");  // what it shows begins with this
+        QTest::addColumn<int>("exitStatus");
+        const QString usage =
+            "Error: " + QString::fromStdString(tarvex::DisplayText(tarvex::kUsageMessage)) +
+            " [OK]";
+        const QString question =
+            "Confirm: The author of Tarvex Loader appreciates\n"
+            "the fact, that  you  want to have more\n"
+            "then one copy running simultaneously.\n\n"
+            "But don't you think one  _is_  enough? [&Yes,&No]";
+        const QString at378 = "  0x0378", at278 = "  0x0278", unknown = " unknown ";
+        const QStringList none;
+        QTest::newRow("emulator at 0x378") << "sim" << none << "" << at378 << "" << 0;
+        QTest::newRow("emulator at 0x278") << "sim:0x278" << none << "" << at278 << "" << 0;
+        QTest::newRow("no emulator") << "sim:none" << none << "" << unknown << "" << 0;
+        QTest::newRow("single H is a file name")
+            << "sim" << QStringList{"H"} << "" << at378 << "" << 0;
+        QTest::newRow("/? asks for help")
+            << "sim" << QStringList{"/?"} << "" << at378 << usage << 0;
+        QTest::newRow("-H asks for help")
+            << "sim" << QStringList{"-H"} << "" << at378 << usage << 0;
+        QTest::newRow("five arguments")
+            << "sim" << QStringList{"a", "b", "c", "d", "e"} << "" << at378 << usage << 2;
+        QTest::newRow("unknown port access")
+            << "bogus" << none << "" << unknown
+            << "Error: Could not initialize direct port access !\n\nTARVEX_IO=bogus" << 1;
+        QTest::newRow("another copy runs, yes")
+            << "sim" << none << "&Yes" << at378 << question << 0;
+        QTest::newRow("another copy runs, no") << "sim" << none << "&No" << at378 << question << 0;
+    }
+
+    void startUp() {
+        QFETCH(QString, answer);
+        QFETCH(QString, box);
+        QFETCH(QString, port);
+        tarvex::InstanceLock other;
+        QVERIFY(answer.isEmpty() || other.Acquire());
+        Modals modals({answer});
+        WindowRig rig(Row<QString>("io"), Row<QStringList>("arguments"));
+        QCOMPARE(modals.boxes.size(), box.isEmpty() ? 0 : 1);
+        QCOMPARE(modals.boxes.value(0).left(box.size()), box);
+        const bool found = port != " unknown ";
+        QCOMPARE(rig.ComboText("PortSelect"), port);
+        QCOMPARE(rig.ComboText("EpromType"), found ? "  27010" : "  not set");
+        QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), Row<QStringList>("arguments").value(0));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.LampState("ResetLED"), found ? Lamp::Red : Lamp::Yellow, 500);
+        QCOMPARE(rig.main->TerminationRequested(), !box.isEmpty() && answer != "&No");
+        QTEST(rig.main->ExitStatus(), "exitStatus");
+        QVERIFY(!tarvex::InstanceLock().Acquire());  // held by this window or the other
+    }
+
+    void sizeAndTabOrder() {
+        WindowRig rig("sim");
+        QCOMPARE(rig.main->size(), QSize(481, 223));
+        QCOMPARE(rig.main->minimumSize(), rig.main->maximumSize());
+        rig.main->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
+        rig.Find("ReadFile")->setFocus();
+        QStringList order;
+        for (int step = 0; step < 11; ++step) {
+            QWidget* focus = QApplication::focusWidget();
+            // An editable combo box keeps the focus in its line edit.
+            auto* combo = qobject_cast<QComboBox*>(focus->parentWidget());
+            order << (combo ? combo->objectName() : focus->objectName());
+            QTest::keyClick(focus, Qt::Key_Tab);
+        }
+        QCOMPARE(order, (QStringList{"ReadFile", "SaveFile", "TarvexWrite", "TarvexRead",
+                                     "TarvexVerify", "TarvexTest", "ToggleReset", "SetOptions",
+                                     "EpromType", "PortSelect", "ReadFile"}));
+    }
+
+    void deviceCommands_data() {
+        QTest::addColumn<QString>("io");
+        QTest::addColumn<QString>("before");  // a command clicked first
+        QTest::addColumn<bool>("autoVerify");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<Lamp>("result");
+        const QString sim = "sim", bad = "sim:0x378/bad=0x100";
+        QTest::newRow("write") << sim << "" << false << "Write" << Lamp::Green;
+        QTest::newRow("write and verify") << sim << "" << true << "Write" << Lamp::Green;
+        QTest::newRow("verify after write") << sim << "Write" << false << "Verify" << Lamp::Green;
+        QTest::newRow("verify without write") << sim << "" << false << "Verify" << Lamp::Red;
+        QTest::newRow("read") << sim << "" << false << "Read" << Lamp::Green;
+        QTest::newRow("bad cell: write and verify") << bad << "" << true << "Write" << Lamp::Red;
+        QTest::newRow("bad cell: verify") << bad << "Write" << false << "Verify" << Lamp::Red;
+    }
+
+    // While a command runs, the window takes no input, stays open and shows no old result.
+    void deviceCommands() {
+        const QString command = "Tarvex" + Row<QString>("command");
+        WindowRig rig(Row<QString>("io"));
+        rig.main->show();
+        if (const QString before = Row<QString>("before"); !before.isEmpty()) {
+            rig.Click("Tarvex" + before);
+        }
+        rig.main->Model().AutoVerify = Row<bool>("autoVerify");
+        rig.Find("ReadFile")->setFocus();
+        bool enabled = true, closed = true;
+        Lamp lamp = Lamp::Green;
+        QTimer::singleShot(0, [&] {
+            enabled = rig.main->isEnabled();
+            closed = rig.main->close();
+            lamp = rig.LampState("LastResult");
+        });
+        rig.Click(command);
+        QVERIFY(!enabled && !closed && lamp == Lamp::ButtonFace);
+        QTEST(rig.LampState("LastResult"), "result");
+        QVERIFY(rig.main->isEnabled() && rig.main->isVisible());
+        // Write takes the focus; the others leave it where it was.
+        QCOMPARE(rig.main->focusWidget()->objectName(),
+                 command == "TarvexWrite" ? command : QStringLiteral("ReadFile"));
+    }
+
+    // Typed text falls back to the port in use without a probe. Choosing a port probes it and
+    // lets events through meanwhile: no command or dialog may start inside the probe.
+    void choosingAPort() {
+        WindowRig rig("sim");
+        Modals modals;
+        auto* combo = rig.Find<QComboBox>("PortSelect");
+        rig.Trace();
+        for (const QString typed : {"12G", "0x278"}) {  // junk, and an address not in the list
+            for (const QChar key : typed) {
+                QTest::keyClicks(combo->lineEdit(), key);
+                QCOMPARE(combo->currentText(), QStringLiteral("  0x0378"));
+            }
+            QTest::keyClick(combo->lineEdit(), Qt::Key_Backspace);
+            QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        }
+        QCOMPARE(combo->currentText(), QStringLiteral("  0x0378"));
+        QCOMPARE(rig.Writes(), QStringList{});
+        QVERIFY(rig.main->Link().PortAddress() == 0x378 && rig.main->Link().EmulatorPresent());
+        bool clicked = false;
+        QTimer::singleShot(0, [&] {
+            for (const char* name : {"TarvexWrite", "ToggleReset", "ReadFile", "SaveFile"}) {
+                rig.Click(name);
+            }
+            clicked = true;
+        });
+        QTest::keyClick(combo, Qt::Key_Up);  // to 0x0278, where nothing answers
+        QVERIFY(clicked);
+        QCOMPARE(modals.dialogs, QStringList{});
+        QCOMPARE(rig.LampState("LastResult"), Lamp::ButtonFace);
+        QCOMPARE(rig.ComboText("PortSelect"), QStringLiteral("  0x0278"));
+        QVERIFY(!rig.main->Link().EmulatorPresent());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.LampState("ResetLED"), Lamp::Yellow,
+                                  3 * tarvex::TMain::kTimerInterval);
+    }
+
+    // The lamp follows RESET. ExitRequested makes the timer end the loop; FormDestroy releases.
+    void resetLampAndExit() {
+        WindowRig rig("sim");
+        rig.main->show();
+        for (const bool held : {true, false, true}) {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.LampState("ResetLED"),
+                                      held ? Lamp::Red : Lamp::ButtonFace, 400);
+            QCOMPARE(rig.TargetInReset(), held);
+            rig.Click("ToggleReset");
+        }
+        QTimer guard;
+        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(5000);
+        rig.main->ExitRequested = true;
+        rig.Trace();
+        QCOMPARE(rig.main->RunMessageLoop(), 0);
+        QVERIFY(guard.isActive() && rig.main->TerminationRequested());
+        QCOMPARE(rig.Writes(), QStringList{});
+        rig.main.reset();
+        QCOMPARE(rig.Writes(), (QStringList{"W 0378 00", "W 037A 03", "W 037A 0B"}));  // released
+    }
+
+    void load_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QByteArray>("contents");  // null: removed once chosen
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<Lamp>("lamp");
+        QTest::addColumn<int>("fileType");
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QByteArray>("loaded");  // the buffer from `at` on
+        const QString readError = "Error: File read error [Cancel]";
+        QTest::newRow("extended records under Intel Hex Extended")
+            << kExtFiles << kExtendedHex
+            << QStringList{"Information: Load range : 00000...1FFFF [OK]"} << Lamp::Green << 2
+            << 0x1FFFF << QByteArray("\xAB");
+        QTest::newRow("extended records refused under plain Intel Hex")
+            << kHexFiles << kExtendedHex
+            << QStringList{"Error: Invalid record type , line #2 [Cancel]", readError} << Lamp::Red
+            << 1 << 0x1FFFF << QByteArray("\xFF");
+        QTest::newRow("broken checksum")
+            << kExtFiles << ":0100000012EE\r\n" + kEof
+            << QStringList{"Error: Invalid file structure , line #1 [Cancel]", readError}
+            << Lamp::Red << 2 << 0 << QByteArray("\x12");
+        QTest::newRow("Intel Hex text under All binary image files is binary")
+            << kAllFiles << kExtendedHex << QStringList{} << Lamp::Green << 0 << 0 << kExtendedHex;
+        QTest::newRow("file gone between the choice and the reading")
+            << kBinFiles << QByteArray() << QStringList{"Error: Input file not found! [OK]"}
+            << Lamp::Red << 0 << 0 << QByteArray("\xFF");
+    }
+
+    void load() {
+        QFETCH(QByteArray, contents);
+        const QString name = dir_.filePath("image.hex");
+        WriteFile(name, contents);
+        WindowRig rig("sim");
+        Modals modals({}, {[&](QFileDialog& dialog) {
+                          Pick(Row<QString>("filter"), name)(dialog);
+                          if (contents.isNull()) {
+                              QFile::remove(name);
+                          }
+                      }});
+        rig.Click("ReadFile");
+        QTEST(modals.boxes, "boxes");
+        QTEST(rig.LampState("LastResult"), "lamp");
+        QTEST(int(rig.main->Model().FileType), "fileType");
+        QFETCH(QByteArray, loaded);
+        const auto* buffer = reinterpret_cast<const char*>(rig.main->Model().DataBuffer.data());
+        QCOMPARE(QByteArray(buffer + Row<int>("at"), loaded.size()), loaded);
+        QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), name);
+    }
+
+    void save_data() {
+        QTest::addColumn<QString>("filter");  // empty: the one the dialog comes up with
+        QTest::addColumn<int>("fileType");    // before the dialog opens
+        QTest::addColumn<uint>("start");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("boxes");
+        const QByteArray hex = ":03001000010203E7\r\n" + kEof;
+        QTest::newRow("binary image") << kBinFile << 2 << 0x10u << QByteArray("\xDE\xAD\xBE\xEF")
+                                      << QByteArray("\xDE\xAD\xBE\xEF") << QStringList{};
+        QTest::newRow("Intel Hex")
+            << kHexFile << 0 << 0x10u << QByteArray("\x01\x02\x03") << hex << QStringList{};
+        QTest::newRow("Intel Hex as preselected")
+            << QString() << 1 << 0x10u << QByteArray("\x01\x02\x03") << hex << QStringList{};
+        QTest::newRow("Intel Hex Extended across 64 KiB")
+            << kExtFile << 0 << 0xFFFFu << QByteArray("\xAA\xBB")
+            << ":01FFFF00AA57\r\n:020000021000EC\r\n:01000000BB44\r\n" + kEof << QStringList{};
+        QTest::newRow("plain Intel Hex above FFFFh writes nothing")
+            << kHexFile << 0 << 0xFFFFu << QByteArray("\xAA\xBB") << QByteArray("(missing)")
+            << QStringList{"Error: Target address above FFFFh [Cancel]"};
+    }
+
+    void save() {
+        QFETCH(uint, start);
+        QFETCH(QByteArray, bytes);
+        WindowRig rig("sim");
+        auto& model = rig.main->Model();
+        model.FileType = std::uint8_t(Row<int>("fileType"));
+        model.BufferStart = start;
+        model.BufferEnd = start + uint(bytes.size()) - 1;
+        std::copy(bytes.begin(), bytes.end(), model.DataBuffer.begin() + start);
+        const QString name = dir_.filePath("out.img");
+        QFile::remove(name);
+        Modals modals({}, {Pick(Row<QString>("filter"), name)});
+        rig.Click("SaveFile");
+        QTEST(ReadFile(name), "file");
+        QTEST(modals.boxes, "boxes");
+        QCOMPARE(rig.Find<QLineEdit>("OutFile")->text(), name);
+    }
+
+    // Both dialogs come up on the current FileType, which a filter picked in either sets (even
+    // when then cancelled). Cancelling loads and saves nothing.
+    void dialogsShareTheFileType_data() {
+        QTest::addColumn<int>("fileType");
+        QTest::addColumn<QString>("picked");  // in the open dialog
+        QTest::addColumn<QStringList>("shown");
+        auto shown = [](const QString& open, const QString& save) {
+            return QStringList{"OpenDialog: " + open, "SaveDialog: " + save};
+        };
+        QTest::newRow("binary") << 0 << "" << shown(kAllFiles, kBinFile);
+        QTest::newRow("Intel Hex") << 1 << "" << shown(kHexFiles, kHexFile);
+        QTest::newRow("Intel Hex Extended") << 2 << "" << shown(kExtFiles, kExtFile);
+        QTest::newRow("picked in the open dialog") << 0 << kHexFiles << shown(kAllFiles, kHexFile);
+    }
+
+    void dialogsShareTheFileType() {
+        const QString name = dir_.filePath("image.bin");
+        WriteFile(name, "\x01");
+        WindowRig rig("sim");
+        rig.Find<QFileDialog>("OpenDialog")->selectNameFilter(kBinFiles);
+        rig.Find<QFileDialog>("SaveDialog")->selectNameFilter(kExtFile);
+        rig.main->Model().FileType = std::uint8_t(Row<int>("fileType"));
+        Modals modals({}, {Pick(Row<QString>("picked"), name, false), Pick({}, name, false)});
+        rig.Click("ReadFile");
+        rig.Click("SaveFile");
+        QTEST(modals.dialogs, "shown");
+        QCOMPARE(modals.boxes, QStringList{});
+        QCOMPARE(rig.Find<QLineEdit>("InFile")->text() + rig.Find<QLineEdit>("OutFile")->text(),
+                 QString());
+        QCOMPARE(rig.LampState("LastResult"), Lamp::ButtonFace);
+        QCOMPARE(rig.main->Model().DataBuffer[0], 0xFF);
+        QCOMPARE(ReadFile(name), QByteArray("\x01"));
+    }
+
+  private:
+    QTemporaryDir dir_;
+};
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# `tarvex convert` as a whole process, then its files against srec_cat and objcopy: theirs load
+# byte-exact, ours read back byte-exact. usage: convert_peers.sh TARVEX WORK_FOLDER
+set -euo pipefail
+tarvex=$1
+failures=0
+fail() { echo "FAIL $*" && failures=$((failures + 1)); }
+same() { cmp -s "$2" "$3" && echo "ok   $1" || fail "$1: $(cmp "$2" "$3" 2>&1 | head -1)"; }
+rm -rf "$2" && mkdir -p "$2" && cd "$2"
+
+run() { # run NAME STATUS FIRST_STDERR_LINE ARGS...
+    local name=$1 status=$2 want=$3 got=0
+    shift 3
+    "$tarvex" convert "$@" >/dev/null 2>"$name.err" || got=$?
+    [ "$got" -eq "$status" ] && [ "$(head -1 "$name.err")" = "$want" ] && echo "ok   $name" ||
+        { fail "$name: exit $got, expected $status; stderr:" && sed 's/^/    /' "$name.err"; }
+}
+printf ':100000000102030405060708090A0B0C0D0E0F1068\r\n:00000001FF\r\n' >good.hex && : >empty.hex
+run no_arguments 2 "tarvex convert: expected INPUT and OUTPUT"
+run start_past_eprom 2 "Error: Incorrect buffer start selected!" good.hex o --type 2764 --start 2000
+run missing_input 4 "Error: Input file not found!" missing.hex o --type 2764
+run empty_hex 4 "Error: No EOF record found" empty.hex o --type 2764 --from hex
+run device_name 4 "Error: Invalid file name" good.hex NUL --type 2764
+run missing_folder 4 "Error: File creation error" good.hex no/such/o.bin --type 2764
+run plain_hex_too_high 4 "Error: Target address above FFFFh" good.hex o.hex --type 27010 --to hex
+run good_hex 0 "Information: Load range : 00000...0000F" good.hex good.bin --type 2764 --from hex
+
+command -v srec_cat >/dev/null && command -v objcopy >/dev/null && command -v perl >/dev/null ||
+    { echo "SKIP: srec_cat, objcopy or perl is missing" && exit $((failures ? 1 : 77)); }
+# 77777 bytes: above 64 KiB, ending in a short record; the rest of the 27010 keeps the fill FFh.
+perl -e 'srand(7); binmode STDOUT; print pack("C*", map { int(rand(256)) } 1 .. 77777)' >src.bin
+{ cat src.bin && head -c 53295 /dev/zero | tr '\0' '\377'; } >src.27010
+head -c 8192 src.bin >small.bin
+load() { # load NAME FORMAT EXPECTED ARGS...: their file NAME.hex, loaded
+    "$tarvex" convert "$1.hex" "$1.bin" --from "$2" --to bin "${@:4}" 2>"$1.err" || fail "$1: no"
+    same "$1" "$1.bin" "$3"
+}
+for flavour in linear: segment:-address-length=3 longest:-output_block_size=255 tiny:-line-length=20
+do
+    srec_cat src.bin -binary -o "${flavour%%:*}.hex" -intel ${flavour#*:}
+    load "${flavour%%:*}" xhex src.27010 --type 27010
+done
+objcopy -I binary -O ihex src.bin objcopy.hex && load objcopy xhex src.27010 --type 27010
+srec_cat small.bin -binary -o plain.hex -intel -address-length=2
+load plain hex small.bin --type 2764
+# Placed in the upper half, with the start address record (03) objcopy adds.
+objcopy -I binary -O ihex --change-addresses 0x13000 small.bin upper.hex
+load upper xhex small.bin --type 27010 --start 13000 --end 14FFF
+
+save() { # save NAME TYPE START END FORMAT: our file of the first bytes of src.27010, at START
+    head -c $((0x$4 - 0x$3 + 1)) src.27010 >"$1.expected"
+    "$tarvex" convert src.27010 "$1.hex" --type "$2" --start "$3" --end "$4" --to "$5" 2>"$1.err" ||
+        { fail "$1: not saved" && return; }
+    srec_cat "$1.hex" -intel -offset "-0x$3" -o "$1.srec_cat" -binary
+    objcopy -I ihex -O binary "$1.hex" "$1.objcopy"
+    same "$1 read by srec_cat" "$1.srec_cat" "$1.expected"
+    same "$1 read by objcopy" "$1.objcopy" "$1.expected"
+}
+save narrow_hex 27256 123 4567 hex
+save across64k 27010 FFF5 10020 xhex
+save whole 27010 0 1FFFF xhex
+
+[ "$failures" -eq 0 ] || { echo "$failures case(s) failed" && exit 1; }
+echo "all cases passed"

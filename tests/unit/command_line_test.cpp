@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <tuple>
+
+#include "app/StartupRules.h"
+#include "batch/CommandNumber.h"
+#include "image/HexText.h"
+
+namespace tarvex {
+namespace {
+
+TEST(StartupRules, ArgumentsDecideModeAndExitStatus) {
+    using enum StartMode;
+    const int ok = kExitSuccess, failed = kExitFailure, usage = kExitUsage;
+    // arguments, mode, help, exit status when the port opened and a batch run did not succeed
+    // clang-format off
+    const std::tuple<std::vector<std::string>, StartMode, bool, int> rows[] = {
+        {{}, Interactive, false, ok}, {{"image.bin"}, Interactive, false, ok},
+        {{""}, Interactive, false, ok}, {{"H"}, Interactive, false, ok},
+        {{"/hh"}, Interactive, false, ok}, {{"/?"}, Usage, true, ok}, {{"-?"}, Usage, true, ok},
+        {{"x?"}, Usage, true, ok}, {{"help?"}, Usage, true, ok}, {{"/h"}, Usage, true, ok},
+        {{"-H"}, Usage, true, ok}, {{"xh"}, Usage, true, ok}, {{"/h", "x"}, Batch, false, failed},
+        {{"a.bin", "27010"}, Batch, false, failed}, {{"a.bin", "2764", "$378"}, Batch, false, failed},
+        {{"a.bin", "2764", "$378", "500"}, Batch, false, failed},
+        {{"a", "b", "c", "d", "e"}, Usage, false, usage},
+        {{"/?", "b", "c", "d", "e"}, Usage, false, usage}};
+    // clang-format on
+    for (const auto& [arguments, mode, help, exitStatus] : rows) {
+        const CommandLineDecision decision = CheckCommandLine(arguments);
+        const std::string shown = ::testing::PrintToString(arguments);
+        EXPECT_EQ(decision.mode, mode) << shown;
+        EXPECT_EQ(decision.helpRequested, help) << shown;
+        EXPECT_EQ(ExitStatusFor({decision, false, false}), exitStatus) << shown;
+    }
+    EXPECT_EQ(ExitStatusFor({{Batch, false}, false, true}), kExitSuccess);
+}
+
+TEST(StartupRules, TextsAreExact) {
+    EXPECT_EQ(std::string(kUsageMessage),
+              "Correct command line form:\r\r"
+              "         Tarvex32  [data_file]\r or\r"
+              "         Tarvex32  data_file  eprom_type\r or\r"
+              "         Tarvex32  data_file  eprom_type  Centronics_address ($=hex)\r or\r"
+              "         Tarvex32  data_file  eprom_type  Centronics_address  reset_time[ms]\r");
+    EXPECT_EQ(std::string(kSecondInstanceQuestion),
+              "The author of Tarvex Loader appreciates\r"
+              "the fact, that  you  want to have more\r"
+              "then one copy running simultaneously.\r\r"
+              "But don't you think one  _is_  enough?");
+}
+
+TEST(StartupRules, OneLockHolderAtATime) {
+    char directory[] = "/tmp/tarvex-lock-XXXXXX";
+    ASSERT_NE(::mkdtemp(directory), nullptr);
+    InstanceLock first, second;
+    ASSERT_TRUE(first.Acquire(directory));
+    EXPECT_FALSE(second.Acquire(directory));  // even inside one process
+    first.Release();
+    EXPECT_TRUE(second.Acquire(directory));
+    std::filesystem::remove_all(directory);
+}
+
+using Rows = std::vector<std::pair<std::string, std::optional<std::int64_t>>>;
+
+// Reads each text as a command number (`wide`: the reset time) or a port base; a row without
+// a value must be refused and leave the value alone.
+void ExpectNumbers(const Rows& rows, bool wide = false, bool port = false) {
+    for (const auto& [text, expected] : rows) {
+        std::int64_t value = 0x5A5A;
+        std::uint16_t base = 0x5A5A;
+        EXPECT_EQ(port ? ParsePortAddress(text, base) : ParseCommandNumber(text, value, wide),
+                  expected.has_value())
+            << '"' << text;
+        EXPECT_EQ(port ? base : value, expected.value_or(0x5A5A)) << '"' << text;
+    }
+}
+
+TEST(CommandNumber, ReadsDecimalOrPrefixedHexadecimalAndPortAddresses) {
+    // clang-format off
+    ExpectNumbers({
+        {"888", 888}, {"000027010", 27010}, {"+10000", 10000}, {"-1", -1}, {"-0", 0},
+        {"   42", 42}, {"$378", 0x378}, {"x3bc", 0x3BC}, {"X3BC", 0x3BC}, {"0x278", 0x278},
+        {"0X278", 0x278}, {"$aBcD", 0xABCD}, {"  $10", 16}, {"0x10378", 0x10378},
+        {"0x0000000000000001", 1}, {"2147483647", 2147483647}, {"$FFFFFFFF", -1},
+        {"-2147483648", -2147483648LL}, {"0x80000000", -2147483648LL}, {"", {}}, {"   ", {}},
+        {"888 ", {}}, {"12G", {}}, {"-", {}}, {"$", {}}, {"0x", {}}, {"X", {}}, {"-$10", {}},
+        {"+0x10", {}}, {"--1", {}}, {"12A", {}}, {"$ 10", {}}, {"1 0", {}}, {"\t10", {}},
+        {"1.5", {}}, {"2147483648", {}}, {"-2147483649", {}}, {"$100000000", {}},
+        {"99999999999999999999", {}}, {"0xFFFFFFFFFFFFFFFFFFFF", {}}});
+    // The reset time reads decimals in 64 bits; hexadecimal keeps its 32-bit pattern.
+    ExpectNumbers({
+        {"3000000000", 3000000000LL}, {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN}, {"9223372036854775808", {}}, {"$FFFFFFFF", -1},
+        {"$100000000", {}}, {"10000 ", {}}}, true);
+    // A port base takes the low 16 bits and keeps room for the control register at base + 2.
+    ExpectNumbers({
+        {"$378", 0x378}, {"888", 0x378}, {"0x10378", 0x378}, {"$FFFD", 0xFFFD}, {"-3", 0xFFFD},
+        {"$FFFE", {}}, {"65535", {}}, {"-1", {}}, {"12G", {}}}, false, true);
+    // clang-format on
+}
+
+TEST(HexText, UpperCaseFixedWidthByteWordAndAddress) {
+    EXPECT_EQ(HexByte(0x0A) + " " + HexByte(0xCD) + " " + HexWord(0xA) + " " + HexWord(0xFFF12345) +
+                  " " + HexAddress(0xAB) + " " + HexAddress(0xFFF12345),
+              "0A CD 000A 2345 000AB 12345");
+}
+
+}  // namespace
+}  // namespace tarvex
