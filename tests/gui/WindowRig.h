@@ -2,6 +2,7 @@
 
 #include <QtTest>
 #include <QtWidgets>
+#include <algorithm>
 #include <functional>
 
 #include "app/IndicatorLamp.h"
@@ -13,10 +14,12 @@ Q_DECLARE_METATYPE(tarvex::Lamp)
 
 namespace tarvex::testing {
 
-// Instance locks of a real Tarvex32 or of other tests live elsewhere.
-inline bool UseOwnRuntimeDirectory() {
+// Directories of our own: the instance lock of another Tarvex32, and the file dialog history
+// that every Qt program shares (and locks), must not reach in here.
+inline bool UseOwnDirectories() {
     static QTemporaryDir directory;
     qputenv("XDG_RUNTIME_DIR", directory.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", directory.path().toLocal8Bit());
     return directory.isValid();
 }
 

@@ -13,7 +13,7 @@ class ThreadsTest : public QObject {
 
   private slots:
     void initTestCase() {
-        QVERIFY(UseOwnRuntimeDirectory() && files_.isValid());
+        QVERIFY(UseOwnDirectories() && files_.isValid());
         QFile file(image_ = files_.filePath(QStringLiteral("image.bin")));
         QByteArray bytes(0x20000, '\0');
         for (int i = 0; i < bytes.size(); ++i) {

@@ -25,7 +25,7 @@ static QByteArray ReadFile(const QString& name) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
-// Chooses `filter` with the keyboard (none when empty), types `name`, then accepts or cancels.
+// Chooses `filter` with the keyboard (none when empty), enters `name`, then accepts or cancels.
 static DialogAction Pick(const QString& filter, const QString& name, bool accept = true) {
     return [=](QFileDialog& dialog) {
         auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
@@ -34,9 +34,8 @@ static DialogAction Pick(const QString& filter, const QString& name, bool accept
         for (int step = 0; step < 8 && combo->currentIndex() != target; ++step) {
             QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
         }
-        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        edit->selectAll();
-        QTest::keyClicks(edit, name);
+        // Set at once: typed key by key, the completer may take a partial path as a folder.
+        dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
         accept ? static_cast<QDialog&>(dialog).accept() : dialog.reject();
     };
 }
@@ -45,7 +44,7 @@ class WindowTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void initTestCase() { QVERIFY(UseOwnRuntimeDirectory() && dir_.isValid()); }
+    void initTestCase() { QVERIFY(UseOwnDirectories() && dir_.isValid()); }
 
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
 
