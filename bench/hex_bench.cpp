@@ -45,6 +45,7 @@ class MemoryFile final : public FileSystem {
             return {size, false};
         }
         bool Close() override { return true; }
+        bool Commit() override { return true; }
 
       private:
         std::string& text_;
@@ -53,13 +54,10 @@ class MemoryFile final : public FileSystem {
     std::unique_ptr<InputFile> OpenForReading(const std::string&) override {
         return std::make_unique<Reader>(text);
     }
-    std::unique_ptr<OutputFile> CreateTemporary(const std::string&, std::string& name) override {
-        name = "memory";
+    std::unique_ptr<OutputFile> CreateOutput(const std::string&) override {
         text.clear();
         return std::make_unique<Writer>(text);
     }
-    bool Replace(const std::string&, const std::string&) override { return true; }
-    void Remove(const std::string&) override {}
 };
 
 std::unique_ptr<ImageModel> RandomImage() {

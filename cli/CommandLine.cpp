@@ -5,6 +5,7 @@
 #include "batch/CommandNumber.h"
 #include "image/HexText.h"
 #include "link/Emulator.h"
+#include "link/PortBackends.h"
 
 namespace tarvex::cli {
 namespace {
@@ -71,11 +72,30 @@ std::optional<std::uint8_t> ParseFormat(const std::string& text) {
     return std::nullopt;
 }
 
+bool EndsWith(const std::string& text, const char* end) {
+    const std::size_t size = std::char_traits<char>::length(end);
+    if (text.size() < size) {
+        return false;
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+        char c = text[text.size() - size + i];
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (c != end[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool IsTransfer(const std::string& command) {
     return command == "write" || command == "read" || command == "verify";
 }
 
 }  // namespace
+
+std::uint8_t FileTypeForName(const std::string& file) {
+    return EndsWith(file, ".hex") || EndsWith(file, ".ihx") || EndsWith(file, ".ihex") ? 2 : 0;
+}
 
 Invocation ParseCommandLine(const std::vector<std::string>& args) {
     Invocation invocation;
@@ -135,8 +155,9 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             invocation.quiet = true;
         } else if (name == "--io") {
             invocation.io = value();
-            if (invocation.io->empty()) {
-                throw UsageError("option --io needs a port access method");
+            if (!IsPortAccessMethod(*invocation.io)) {
+                throw UsageError("--io '" + *invocation.io + "' is not a port access method (use " +
+                                 kIoValues + ")");
             }
         } else if (name == "--port") {
             invocation.portText = value();
@@ -158,6 +179,10 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             commandOptions.push_back(name);
         } else if (name == "--format") {
             formatText = value();
+            commandOptions.push_back(name);
+        } else if (name == "--allow-empty") {
+            flag();
+            invocation.allowEmpty = true;
             commandOptions.push_back(name);
         } else if (name == "--no-verify") {
             flag();
@@ -193,7 +218,10 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     }
     for (const std::string& option : commandOptions) {
         const bool writeOnly = option == "--no-verify" || option == "--reset-ms";
-        if (writeOnly ? command != "write" : !IsTransfer(command)) {
+        const bool loads = option == "--allow-empty";
+        if (writeOnly ? command != "write"
+            : loads   ? command != "write" && command != "verify"
+                      : !IsTransfer(command)) {
             throw UsageError("option " + option + " does not apply to " + command);
         }
     }
@@ -286,6 +314,9 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
                              "' is not a file format (use bin, hex or xhex)");
         }
         invocation.fileType = *fileType;
+        invocation.formatGiven = true;
+    } else {
+        invocation.fileType = FileTypeForName(invocation.file);
     }
     if (resetText) {
         invocation.resetMs = ParseMilliseconds("--reset-ms", *resetText);

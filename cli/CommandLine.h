@@ -15,7 +15,7 @@ enum ExitStatus : int {
     kExitUsage = 2,       // the command line is wrong
     kExitNoEmulator = 3,  // port access could not be opened, or no emulator answered
     kExitFileError = 4,   // a file could not be found, read or written
-    kExitInterrupted = 130,
+    kExitSignal = 128,    // + the signal that stopped the run: 130 SIGINT, 143 SIGTERM, 129 SIGHUP
 };
 
 enum class ResetAction { Hold, Release, Toggle, Pulse };
@@ -38,6 +38,8 @@ struct Invocation {
     std::uint32_t start = 0;                  // --start, buffer index
     std::uint32_t end = 0;                    // --end (defaults to the type's last address)
     std::uint8_t fileType = 0;                // --format: 0 bin, 1 hex, 2 xhex (as FileType)
+    bool formatGiven = false;                 // --format given; else it follows FILE's name
+    bool allowEmpty = false;                  // write, verify: --allow-empty
     bool verify = true;                       // write without --no-verify
     std::uint32_t resetMs = kDefaultResetMs;  // --reset-ms, or the MS of reset pulse
     ResetAction resetAction = ResetAction::Hold;
@@ -53,6 +55,9 @@ class UsageError : public std::runtime_error {
 // Throws UsageError. Every check that needs no file and no port happens here, so a wrong
 // command line never touches the emulator.
 Invocation ParseCommandLine(const std::vector<std::string>& args);
+
+// The format a FILE's name suggests: xhex for .hex, .ihx and .ihex (any case), else bin.
+std::uint8_t FileTypeForName(const std::string& file);
 
 // The --help text, with the exit statuses.
 const char* HelpText();

@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,6 +9,9 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,10 +27,10 @@
 #include "image/FileWriter.h"
 #include "image/HexText.h"
 #include "image/ImageModel.h"
+#include "image/SafeOutputFile.h"
 #include "link/Emulator.h"
 #include "link/IoPort.h"
 #include "link/PortBackends.h"
-#include "sim/SimBackend.h"
 
 #ifndef TARVEX_VERSION
 #define TARVEX_VERSION "unknown"
@@ -35,27 +39,50 @@
 namespace tarvex::cli {
 namespace {
 
-// Ctrl-C stops a write or verify before its next byte (through StopRequest), so the run
-// still closes the port, keeps the simulator's memory and says what state it left.
+// Ctrl-C, SIGTERM and SIGHUP stop a transfer before its next byte (through StopRequest),
+// so the run still closes the port, keeps the simulator's memory, removes its temporary
+// files and says what state it left. The handlers leave SA_RESTART out: a blocking open of a
+// FIFO, a write to a full pipe or a wait for a lock returns EINTR instead of waiting on.
 std::atomic<std::atomic<std::uint8_t>*> stopFlag{nullptr};
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t stopSignal = 0;
 
-extern "C" void OnInterrupt(int /*signal*/) {
-    interrupted = 1;
+extern "C" void OnStopSignal(int signal) {
+    if (stopSignal != 0) {  // asked twice: end now, but leave no temporary file behind
+        RemoveTemporaryFilesNow();
+        _exit(kExitSignal + signal);
+    }
+    stopSignal = signal;
     if (std::atomic<std::uint8_t>* flag = stopFlag.load()) {
         flag->store(1);
     }
 }
 
+// Signals that end the program by default: remove the temporary files, then end as the
+// signal would have ended it.
+extern "C" void OnEndingSignal(int signal) {
+    RemoveTemporaryFilesNow();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 void InstallSignalHandlers() {
     struct sigaction action {};
-    action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    action.sa_flags = 0;
+    action.sa_handler = OnStopSignal;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    action.sa_handler = OnEndingSignal;
+    for (const int signal : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
+        sigaction(signal, &action, nullptr);
+    }
     // A closed pipe on stdout must not end the run before the port is closed.
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool Stopped() {
+    return stopSignal != 0;
 }
 
 constexpr std::size_t kListedDifferences = 16;
@@ -105,26 +132,32 @@ class Session {
     int Run() { return Finish(Dispatch()); }
 
   private:
+    using Step = int (Session::*)();
+
     int Dispatch();
+    int Steps(std::initializer_list<Step> steps);
     int Detect();
     int Write();
     int Read();
     int Verify();
     int Reset();
 
+    int CheckTrace();
+    int PrepareOutput();
     int OpenPort();
     int FindEmulator();
     std::string Diagnose(std::uint16_t base);
     int LoadImage();
     int LoadHexImage();
     bool WriterAccepts() const;
-    int SaveImage(SafeOutputFile& output);
+    int SaveImage();
     void SelectType();
     bool Transfer(const char* label, bool (*run)(EmulatorLink&, std::uint32_t, std::uint32_t));
+    int StillAnswers(const char* during);
     int ReportMismatch();
     void HoldReset();
-    bool WaitUnlessInterrupted(std::uint32_t ms);
-    void CheckResetFeedback(bool expectHeld);
+    bool WaitUnlessStopped(std::uint32_t ms);
+    bool ResetFeedbackIs(bool held);
     bool WasRunningBefore() const;
     void RestoreReset();
     int Finish(int status);
@@ -136,6 +169,7 @@ class Session {
     std::uint32_t Size() const { return invocation_.end - invocation_.start + 1; }
     std::string TypeName() const { return std::to_string(invocation_.type); }
     std::string Where() const { return PortText(link_->PortAddress()); }
+    std::string File() const { return PrintableName(invocation_.file); }
 
     const Invocation& invocation_;
     TerminalHost& host_;
@@ -144,6 +178,7 @@ class Session {
     std::unique_ptr<ImageModel> image_;  // the file, kept to compare with what was read back
     std::unique_ptr<TIoPort> port_;
     std::unique_ptr<EmulatorLink> link_;
+    SafeOutputFile output_;
     std::vector<std::pair<std::uint16_t, std::uint8_t>> controlBefore_;
 };
 
@@ -164,20 +199,42 @@ int Session::Dispatch() {
     return Reset();
 }
 
+// Runs the steps in order up to the first that fails, or up to a stop signal.
+int Session::Steps(std::initializer_list<Step> steps) {
+    for (const Step step : steps) {
+        const int status = (this->*step)();
+        if (Stopped()) {
+            return Interrupt(port_ ? "the target is held in RESET" : "nothing was changed");
+        }
+        if (status != kExitSuccess) {
+            return status;
+        }
+    }
+    return kExitSuccess;
+}
+
 int Session::Fail(int status, const std::string& message) {
     std::fprintf(stderr, "tarvex: %s\n", message.c_str());
     return status;
 }
 
 int Session::Interrupt(const std::string& state) {
-    return Fail(kExitInterrupted, "interrupted; " + state);
+    const int signal = stopSignal;
+    const char* what = signal == SIGTERM  ? "terminated"
+                       : signal == SIGHUP ? "hung up"
+                                          : "interrupted";
+    return Fail(kExitSignal + signal, std::string(what) + "; " + state);
 }
 
 void Session::Say(const std::string& text) {
-    if (!invocation_.quiet) {
-        std::printf("%s\n", text.c_str());
-        std::fflush(stdout);
+    if (invocation_.quiet) {
+        return;
     }
+    // When the image itself goes to stdout, the summary must not end up inside it.
+    std::FILE* stream =
+        output_.WritesInPlace() && OutputName(invocation_.file) == "/dev/stdout" ? stderr : stdout;
+    std::fprintf(stream, "%s\n", text.c_str());
+    std::fflush(stream);
 }
 
 std::string Session::Elapsed() const {
@@ -187,10 +244,34 @@ std::string Session::Elapsed() const {
     return text;
 }
 
+// The trace is opened with the port and truncated then: it must not be a file the command
+// reads or writes.
+int Session::CheckTrace() {
+    const char* trace = std::getenv("TARVEX_TRACE");
+    if (!trace || !*trace || invocation_.file.empty() || invocation_.file == "-") {
+        return kExitSuccess;
+    }
+    struct stat traced {};
+    struct stat file {};
+    const bool same = stat(trace, &traced) == 0 && stat(invocation_.file.c_str(), &file) == 0
+                          ? traced.st_dev == file.st_dev && traced.st_ino == file.st_ino
+                          : std::filesystem::weakly_canonical(trace) ==
+                                std::filesystem::weakly_canonical(invocation_.file);
+    if (same) {
+        return Fail(kExitUsage, "TARVEX_TRACE names " + File() + ", the file this command " +
+                                    (invocation_.command == "read" ? "writes" : "reads") +
+                                    ": choose another trace file");
+    }
+    return kExitSuccess;
+}
+
 int Session::OpenPort() {
     port_ = CreatePortAccess(invocation_.io ? invocation_.io->c_str() : nullptr);
     port_->SetOpened(true);
     if (!port_->Opened()) {
+        if (Stopped()) {
+            return kExitSuccess;  // Steps reports the signal
+        }
         // The failure message's first line is the window's headline; the rest names the
         // object, the cause and what to check.
         std::vector<std::string> lines = SplitLines(port_->FailureMessage());
@@ -214,6 +295,9 @@ int Session::OpenPort() {
     }
     link_ = std::make_unique<EmulatorLink>(*port_, *model_, host_);
     stopFlag.store(&link_->StopRequest);
+    if (Stopped()) {
+        link_->StopRequest = 1;
+    }
     return kExitSuccess;
 }
 
@@ -289,6 +373,33 @@ std::string Session::Diagnose(std::uint16_t base) {
     return text + ", nibble echo";
 }
 
+// True when the first bytes are plainly a line of Intel HEX text: ':', then hexadecimal
+// digits whose count, length and checksum agree, then a line end.
+bool LooksLikeIntelHex(const std::uint8_t* bytes, std::size_t size) {
+    auto digit = [](std::uint8_t c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                      : -1;
+    };
+    if (size < 13 || bytes[0] != ':') {
+        return false;
+    }
+    std::size_t end = 1;
+    while (end < size && digit(bytes[end]) >= 0) {
+        ++end;
+    }
+    if (end == size || (bytes[end] != '\r' && bytes[end] != '\n') || end < 11 || end % 2 == 0) {
+        return false;
+    }
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < end; i += 2) {
+        sum += static_cast<unsigned>(digit(bytes[i]) * 16 + digit(bytes[i + 1]));
+    }
+    const auto count = static_cast<std::size_t>(digit(bytes[1]) * 16 + digit(bytes[2]));
+    return end == 11 + 2 * count && (sum & 0xFF) == 0;
+}
+
 int Session::LoadImage() {
     const EpromTypeInfo* type = FindEpromType(invocation_.type);
     image_ = std::make_unique<ImageModel>();
@@ -300,26 +411,45 @@ int Session::LoadImage() {
         return LoadHexImage();
     }
     const std::string& file = invocation_.file;
-    FileLoader loader(*image_, host_);
+    CommandFiles files;
+    FileLoader loader(*image_, host_, files);
     if (!loader.OpenImageFile(file)) {
+        if (Stopped()) {
+            return kExitSuccess;  // a FIFO without a writer, given up on
+        }
         const std::string cause = InputFileProblem(file);
         return Fail(kExitFileError,
-                    "cannot open " + file + ": " + (cause.empty() ? "not a file name" : cause));
+                    "cannot open " + File() + ": " + (cause.empty() ? "not a file name" : cause));
     }
     loader.ReadImage(invocation_.start, invocation_.end);
+    if (Stopped()) {
+        return kExitSuccess;
+    }
     if (image_->ReadError) {
         const std::string cause = InputFileProblem(file);
         return Fail(kExitFileError,
-                    "cannot read " + file + ": " + (cause.empty() ? "read error" : cause));
+                    "cannot read " + File() + ": " + (cause.empty() ? "read error" : cause));
+    }
+    if (files.BytesRead() == 0 && !invocation_.allowEmpty) {
+        return Fail(kExitFileError,
+                    File() + " is empty (give --allow-empty to use the range " + "filled with FF)");
+    }
+    if (!invocation_.formatGiven &&
+        LooksLikeIntelHex(&image_->DataBuffer[invocation_.start],
+                          std::min<std::uint64_t>(files.BytesRead(), Size()))) {
+        return Fail(kExitUsage, File() +
+                                    " looks like Intel HEX text, not a binary image: give "
+                                    "--format xhex (or hex) to load its records, or --format bin "
+                                    "to load its characters as bytes");
     }
     struct stat info {};
-    if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    if (file != "-" && stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         const auto size = static_cast<std::uint64_t>(info.st_size);
         if (size < Size()) {
-            host_.Note(file + " has " + std::to_string(size) + " bytes; the rest of the " +
+            host_.Note(File() + " has " + std::to_string(size) + " bytes; the rest of the " +
                        std::to_string(Size()) + "-byte range is FF");
         } else if (size > Size()) {
-            host_.Note(file + " has " + std::to_string(size) + " bytes; only the first " +
+            host_.Note(File() + " has " + std::to_string(size) + " bytes; only the first " +
                        std::to_string(Size()) + " fit the range");
         }
     }
@@ -329,15 +459,16 @@ int Session::LoadImage() {
 int Session::LoadHexImage() {
     const std::string& file = invocation_.file;
     // Looked at from outside only, so that a pipe reaches the loader unread.
-    if (const std::string cause = InputPathProblem(file); !cause.empty()) {
-        return Fail(kExitFileError, "cannot open " + file + ": " + cause);
+    if (const std::string cause = InputFileProblem(file); !cause.empty()) {
+        return Fail(kExitFileError, "cannot open " + File() + ": " + cause);
     }
     image_->FileType = invocation_.fileType;
-    AboutFile host(host_, file);
-    FileLoader loader(*image_, host);
+    AboutFile host(host_, File());
+    CommandFiles files;
+    FileLoader loader(*image_, host, files);
     loader.LoadFileToBuffer(file);
     // The loader has said what failed and where.
-    return image_->ReadError ? kExitFileError : kExitSuccess;
+    return image_->ReadError && !Stopped() ? kExitFileError : kExitSuccess;
 }
 
 // Whether the writer goes as far as creating the file. What it refuses, it refuses before
@@ -347,29 +478,30 @@ bool Session::WriterAccepts() const {
                                          !(invocation_.fileType == 1 && invocation_.end > 0xFFFF));
 }
 
-int Session::SaveImage(SafeOutputFile& output) {
-    const std::string& file = invocation_.file;
-    if (invocation_.fileType == 0) {
-        std::string error;
-        if (!output.Commit(&model_->DataBuffer[invocation_.start], Size(), error)) {
-            return Fail(kExitFileError, "cannot write " + file + ": " + error);
+// Before any port access: a file that must not or cannot be written is found out at once.
+int Session::PrepareOutput() {
+    if (WriterAccepts() && !output_.Open(OutputName(invocation_.file))) {
+        if (Stopped()) {
+            return kExitSuccess;
         }
-        return kExitSuccess;
+        return Fail(kExitFileError, output_.Error());
     }
+    return kExitSuccess;
+}
+
+int Session::SaveImage() {
     model_->FileType = invocation_.fileType;
     model_->BufferStart = invocation_.start;
     model_->BufferEnd = invocation_.end;
-    PreparedOutput files(output, file);
-    AboutFile host(host_, file);
+    CommandFiles files(&output_, invocation_.file);
+    AboutFile host(host_, File());
     FileWriter writer(*model_, host, files);
-    writer.SaveBufferToFile(file);
+    writer.SaveBufferToFile(invocation_.file);
     if (!writer.SaveFailed()) {
         return kExitSuccess;
     }
     // The writer has said what failed; the system's cause, when there is one, adds why.
-    return files.Error().empty()
-               ? kExitFileError
-               : Fail(kExitFileError, "cannot write " + file + ": " + files.Error());
+    return output_.Error().empty() ? kExitFileError : Fail(kExitFileError, output_.Error());
 }
 
 void Session::SelectType() {
@@ -386,7 +518,7 @@ bool Session::Transfer(const char* label,
                        bool (*run)(EmulatorLink&, std::uint32_t, std::uint32_t)) {
     host_.BeginPhase(label, Size());
     const bool passed = run(*link_, invocation_.start, invocation_.end);
-    host_.EndPhase(passed && !interrupted);
+    host_.EndPhase(passed && !Stopped());
     return passed;
 }
 
@@ -395,17 +527,33 @@ bool RunWrite(EmulatorLink& link, std::uint32_t first, std::uint32_t last) {
     return true;
 }
 bool RunRead(EmulatorLink& link, std::uint32_t first, std::uint32_t last) {
-    link.ReadEmulator(first, last, 0);
+    link.ReadEmulator(first, last, 0, true);
     return true;
 }
 bool RunVerify(EmulatorLink& link, std::uint32_t first, std::uint32_t last) {
     return link.VerifyEmulator(first, last, 0);
 }
 
+// A pulled cable or a switched-off emulator reads like a port with nothing attached: a read
+// would give FF, a verify would blame the image. The detection's echo, run after the
+// transfer, tells a live emulator from a dead link without touching the transfer's own
+// sequences.
+int Session::StillAnswers(const char* during) {
+    if (Stopped() || link_->AnswersAt(link_->PortAddress())) {
+        return kExitSuccess;
+    }
+    return Fail(kExitNoEmulator, std::string("the emulator at ") + Where() +
+                                     " stopped answering during the " + during +
+                                     " (cable or power?)");
+}
+
 int Session::ReportMismatch() {
     Transfer("reading", RunRead);
-    if (interrupted) {
+    if (Stopped()) {
         return Interrupt("verify failed; the target is held in RESET");
+    }
+    if (const int status = StillAnswers("verify"); status != kExitSuccess) {
+        return status;
     }
     std::size_t differing = 0;
     std::string listing;
@@ -420,12 +568,12 @@ int Session::ReportMismatch() {
     const std::string what = "the " + TypeName() + " emulator at " + Where();
     if (differing == 0) {
         return Fail(kExitMismatch, "verify failed, but reading " + what +
-                                       " back found every byte equal to " + invocation_.file +
+                                       " back found every byte equal to " + File() +
                                        ": the connection is unreliable (check the cable)");
     }
     std::string message = "verify failed: " + std::to_string(differing) + " of " +
-                          std::to_string(Size()) + " bytes in " + what + " differ from " +
-                          invocation_.file + "\n  address  image  emulator" + listing;
+                          std::to_string(Size()) + " bytes in " + what + " differ from " + File() +
+                          "\n  address  image  emulator" + listing;
     if (differing > kListedDifferences) {
         message += "\n  and " + std::to_string(differing - kListedDifferences) + " more";
     }
@@ -437,24 +585,20 @@ void Session::HoldReset() {
     port_->WritePort(control, static_cast<std::uint8_t>(port_->ReadPort(control) & ~0x01));
 }
 
-bool Session::WaitUnlessInterrupted(std::uint32_t ms) {
+bool Session::WaitUnlessStopped(std::uint32_t ms) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    for (auto now = Clock::now(); now < deadline && !interrupted; now = Clock::now()) {
+    for (auto now = Clock::now(); now < deadline && !Stopped(); now = Clock::now()) {
         std::this_thread::sleep_for(
             std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(10)));
     }
-    return !interrupted;
+    return !Stopped();
 }
 
-void Session::CheckResetFeedback(bool expectHeld) {
+bool Session::ResetFeedbackIs(bool held) {
     link_->Delay(1);
     // Busy is inverted on the port: status bit 7 set means the emulator holds the target.
-    const bool held = (port_->ReadPort(link_->StatusAddress()) & 0x80) != 0;
-    if (held != expectHeld) {
-        std::fprintf(stderr, "tarvex: warning: the emulator at %s reports the target %s\n",
-                     Where().c_str(), held ? "still held in RESET" : "running (no RESET feedback)");
-    }
+    return ((port_->ReadPort(link_->StatusAddress()) & 0x80) != 0) == held;
 }
 
 bool Session::WasRunningBefore() const {
@@ -478,9 +622,12 @@ int Session::Finish(int status) {
     stopFlag.store(nullptr);
     if (port_ && port_->Opened()) {
         port_->SetOpened(false);  // the simulator keeps its memory here
-        if (auto* simulator = dynamic_cast<sim::SimBackend*>(port_->Backend());
-            simulator && !simulator->SaveError().empty()) {
-            Fail(kExitFileError, simulator->SaveError());
+        // A trace that stopped short, or a simulator memory not kept, fails the command
+        // once the work is done.
+        if (const std::string problem = port_->Backend()->Problem(); !problem.empty()) {
+            for (const std::string& line : SplitLines(problem)) {
+                Fail(kExitFileError, line);
+            }
             if (status == kExitSuccess) {
                 status = kExitFileError;
             }
@@ -490,10 +637,8 @@ int Session::Finish(int status) {
 }
 
 int Session::Detect() {
-    if (const int status = OpenPort(); status != kExitSuccess) {
-        return status;
-    }
-    if (const int status = FindEmulator(); status != kExitSuccess) {
+    if (const int status = Steps({&Session::OpenPort, &Session::FindEmulator});
+        status != kExitSuccess) {
         return status;
     }
     RestoreReset();
@@ -502,94 +647,98 @@ int Session::Detect() {
 }
 
 int Session::Write() {
-    for (auto step : {&Session::LoadImage, &Session::OpenPort, &Session::FindEmulator}) {
-        if (const int status = (this->*step)(); status != kExitSuccess) {
-            return status;
-        }
+    if (const int status = Steps({&Session::CheckTrace, &Session::LoadImage, &Session::OpenPort,
+                                  &Session::FindEmulator});
+        status != kExitSuccess) {
+        return status;
     }
     SelectType();
     Transfer("writing", RunWrite);
-    if (interrupted) {
+    if (Stopped()) {
         return Interrupt("the emulator holds part of the image; the target is held in RESET");
+    }
+    if (const int status = StillAnswers("write"); status != kExitSuccess) {
+        return status;
     }
     if (invocation_.verify) {
         const bool passed = Transfer("verifying", RunVerify);
-        if (interrupted) {
+        if (Stopped()) {
             return Interrupt("not verified; the target is held in RESET");
         }
         if (!passed) {
             return ReportMismatch();  // the target stays in RESET: it must not run a bad image
         }
+        if (const int status = StillAnswers("verify"); status != kExitSuccess) {
+            return status;
+        }
     }
     host_.Note("holding RESET for " + std::to_string(invocation_.resetMs) + " ms");
-    if (!WaitUnlessInterrupted(invocation_.resetMs)) {
+    if (!WaitUnlessStopped(invocation_.resetMs)) {
         return Interrupt("the target is held in RESET");
     }
     link_->ReleaseEmulator();
-    Say("wrote " + std::to_string(Size()) + " bytes of " + invocation_.file + " into the " +
-        TypeName() + " emulator at " + Where() +
-        (invocation_.verify ? ", verified" : ", not verified") + ", target released (" + Elapsed() +
-        ")");
+    Say("wrote " + std::to_string(Size()) + " bytes of " + File() + " into the " + TypeName() +
+        " emulator at " + Where() + (invocation_.verify ? ", verified" : ", not verified") +
+        ", target released (" + Elapsed() + ")");
     return kExitSuccess;
 }
 
 int Session::Read() {
-    SafeOutputFile output;
     if (!WriterAccepts()) {
-        return SaveImage(output);  // fails with the writer's message; nothing is touched
+        return SaveImage();  // fails with the writer's message; nothing is touched
     }
-    std::string error;
-    // Before any port access: a file that cannot be written is found out at once.
-    if (!output.Create(invocation_.file, error)) {
-        return Fail(kExitFileError, "cannot write " + invocation_.file + ": " + error);
-    }
-    for (auto step : {&Session::OpenPort, &Session::FindEmulator}) {
-        if (const int status = (this->*step)(); status != kExitSuccess) {
-            return status;
-        }
+    if (const int status = Steps({&Session::CheckTrace, &Session::PrepareOutput, &Session::OpenPort,
+                                  &Session::FindEmulator});
+        status != kExitSuccess) {
+        return status;
     }
     SelectType();
     Transfer("reading", RunRead);
-    if (interrupted) {
-        return Interrupt(invocation_.file + " is left as it was; the target is held in RESET");
+    if (Stopped()) {
+        return Interrupt(File() + " is left as it was; the target is held in RESET");
+    }
+    if (const int status = StillAnswers("read"); status != kExitSuccess) {
+        return status;  // the file is left as it was
     }
     RestoreReset();
-    if (const int status = SaveImage(output); status != kExitSuccess) {
+    if (const int status = SaveImage(); status != kExitSuccess) {
         return status;
     }
     Say("read " + std::to_string(Size()) + " bytes from the " + TypeName() + " emulator at " +
-        Where() + " into " + invocation_.file + " (" + Elapsed() + ")");
+        Where() + " into " + File() + " (" + Elapsed() + ")");
     return kExitSuccess;
 }
 
 int Session::Verify() {
-    for (auto step : {&Session::LoadImage, &Session::OpenPort, &Session::FindEmulator}) {
-        if (const int status = (this->*step)(); status != kExitSuccess) {
-            return status;
-        }
+    if (const int status = Steps({&Session::CheckTrace, &Session::LoadImage, &Session::OpenPort,
+                                  &Session::FindEmulator});
+        status != kExitSuccess) {
+        return status;
     }
     SelectType();
     const bool passed = Transfer("verifying", RunVerify);
-    if (interrupted) {
+    if (Stopped()) {
         return Interrupt("not verified; the target is held in RESET");
     }
-    const int status = passed ? kExitSuccess : ReportMismatch();
-    if (status == kExitInterrupted) {
+    int status = passed ? StillAnswers("verify") : ReportMismatch();
+    if (Stopped()) {
+        return Interrupt("not verified; the target is held in RESET");
+    }
+    if (status == kExitNoEmulator) {
         return status;
     }
     RestoreReset();
-    if (passed) {
+    if (status == kExitSuccess) {
         Say("the " + TypeName() + " emulator at " + Where() + " holds the " +
-            std::to_string(Size()) + " bytes of " + invocation_.file + " (" + Elapsed() + ")");
+            std::to_string(Size()) + " bytes of " + File() + " (" + Elapsed() + ")");
     }
     return status;
 }
 
 int Session::Reset() {
-    for (auto step : {&Session::OpenPort, &Session::FindEmulator}) {
-        if (const int status = (this->*step)(); status != kExitSuccess) {
-            return status;
-        }
+    if (const int status = Steps({&Session::OpenPort, &Session::FindEmulator});
+        status != kExitSuccess) {
+        return status;
     }
     bool hold = false;
     bool release = false;
@@ -610,17 +759,25 @@ int Session::Reset() {
     }
     if (hold) {
         HoldReset();
-        CheckResetFeedback(true);
+        if (!ResetFeedbackIs(true)) {
+            return Fail(kExitNoEmulator, "the emulator at " + Where() +
+                                             " does not confirm the target held in RESET "
+                                             "(no RESET feedback on status bit 7)");
+        }
         if (release) {
             host_.Note("holding RESET for " + std::to_string(invocation_.resetMs) + " ms");
-            if (!WaitUnlessInterrupted(invocation_.resetMs)) {
+            if (!WaitUnlessStopped(invocation_.resetMs)) {
                 return Interrupt("the target is held in RESET");
             }
         }
     }
     if (release) {
         link_->ReleaseEmulator();
-        CheckResetFeedback(false);
+        if (!ResetFeedbackIs(false)) {
+            return Fail(kExitNoEmulator, "the emulator at " + Where() +
+                                             " still reports the target held in RESET after "
+                                             "releasing it");
+        }
     }
     Say(std::string(release ? (hold ? "target reset and released" : "target released")
                             : "target held in RESET") +
@@ -636,7 +793,7 @@ int Main(const std::vector<std::string>& args) {
         invocation = ParseCommandLine(args);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "tarvex: %s\nTry 'tarvex --help' for more information.\n",
-                     error.what());
+                     PrintableName(error.what()).c_str());
         return kExitUsage;
     }
     if (invocation.help) {
@@ -647,10 +804,11 @@ int Main(const std::vector<std::string>& args) {
         std::printf("tarvex %s\n", TARVEX_VERSION);
         return kExitSuccess;
     }
-    if (invocation.command == "convert") {
-        return RunConvert(invocation.convertArgs);
-    }
     InstallSignalHandlers();
+    if (invocation.command == "convert") {
+        const int status = RunConvert(invocation.convertArgs);
+        return Stopped() ? kExitSignal + stopSignal : status;
+    }
     TerminalHost host(TerminalHost::ModeFor(invocation.quiet));
     Session session(invocation, host);
     return session.Run();

@@ -6,10 +6,13 @@
 #include <optional>
 #include <string_view>
 
+#include "batch/CommandNumber.h"
+#include "cli/Files.h"
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
 #include "image/ImageModel.h"
 #include "image/RangeEdit.h"
+#include "image/SafeOutputFile.h"
 #include "link/Emulator.h"
 #include "link/Host.h"
 
@@ -129,9 +132,9 @@ int RunConvert(const std::vector<std::string>& args) {
         return UsageError(*complaint);
     }
     const EpromTypeInfo* type = nullptr;
-    if (arguments.type->find_first_not_of("0123456789") == std::string::npos &&
-        arguments.type->size() <= 5) {
-        type = FindEpromType(static_cast<std::uint32_t>(std::stoul(*arguments.type)));
+    std::int64_t number = 0;
+    if (ParseCommandNumber(*arguments.type, number) && number > 0 && number <= 0xFFFF) {
+        type = FindEpromType(static_cast<std::uint32_t>(number));
     }
     if (!type) {
         return UsageError("unknown EPROM type " + *arguments.type);
@@ -158,19 +161,35 @@ int RunConvert(const std::vector<std::string>& args) {
 
     const std::string& input = arguments.files[0];
     const std::string& output = arguments.files[1];
-    if (!FileLoader::CanOpenInputFile(input)) {
-        host.ShowMessage(MessageKind::Error, "Input file not found!", MessageButtons::Ok);
+    // The window would say "Input file not found!" for any file it cannot open; a command
+    // line says what is wrong with it.
+    if (const std::string cause = InputFileProblem(input); !cause.empty()) {
+        std::cerr << "tarvex: cannot open " << PrintableName(input) << ": " << cause << '\n';
         return kFailed;
     }
+    CommandFiles files;
     model->FileType = *from;
-    FileLoader loader(*model, host);
+    FileLoader loader(*model, host, files);
     loader.LoadFileToBuffer(input);
     if (model->ReadError) {
         return kFailed;
     }
     model->FileType = *to;
-    FileWriter writer(*model, host);
+    // The output is prepared as late as this, so that a failed load leaves no trace of it;
+    // a file the writer refuses by name or range is left to the writer's own message.
+    SafeOutputFile file;
+    const bool accepted = *to == 0 || (FileLoader::IsValidFileName(output) &&
+                                       !(*to == 1 && model->BufferEnd > 0xFFFF));
+    if (accepted && !file.Open(OutputName(output))) {
+        std::cerr << "tarvex: " << file.Error() << '\n';
+        return kFailed;
+    }
+    CommandFiles outputs(&file, output);
+    FileWriter writer(*model, host, outputs);
     writer.SaveBufferToFile(output);
+    if (writer.SaveFailed() && !file.Error().empty()) {
+        std::cerr << "tarvex: " << file.Error() << '\n';
+    }
     return writer.SaveFailed() ? kFailed : kSuccess;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tarvex {
@@ -20,6 +21,8 @@ class InputFile {
     virtual bool Close() = 0;
 };
 
+// A file that takes the place of its target only at Commit. Destroyed without Commit, it
+// leaves the target as it was.
 class OutputFile {
   public:
     virtual ~OutputFile() = default;
@@ -27,6 +30,8 @@ class OutputFile {
     virtual IoResult Write(const void* data, std::size_t size) = 0;
     // Flushes the data to the disk and closes; false on any I/O error.
     virtual bool Close() = 0;
+    // Puts the closed file in the target's place in one step; false when that failed.
+    virtual bool Commit() = 0;
 };
 
 // The few file-system calls the loader and the writer make, behind one seam so that tests
@@ -38,17 +43,15 @@ class FileSystem {
     // Opens an existing file read-only; null when it does not open.
     virtual std::unique_ptr<InputFile> OpenForReading(const std::string& name) = 0;
 
-    // Creates a new, empty file in the folder of `target` (following a symbolic link), to be
-    // put in its place later; its name goes to `temporaryName`. Null when `target` could not
-    // be replaced or the file not be created.
-    virtual std::unique_ptr<OutputFile> CreateTemporary(const std::string& target,
-                                                        std::string& temporaryName) = 0;
-
-    // Puts the closed temporary file in the place of `target` in one step.
-    virtual bool Replace(const std::string& temporaryName, const std::string& target) = 0;
-
-    virtual void Remove(const std::string& name) = 0;
+    // A new, empty file that will replace `target` (see SafeOutputFile). Null when `target`
+    // must not or cannot be replaced.
+    virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& target) = 0;
 };
+
+// The descriptor a name stands for: 0, 1 and 2 for /dev/stdin, /dev/stdout and /dev/stderr,
+// N for /dev/fd/N and /proc/self/fd/N. Such names are read and written through the open
+// descriptor, never opened anew.
+std::optional<int> DescriptorOf(const std::string& name);
 
 // The operating system's files.
 FileSystem& NativeFileSystem();

@@ -104,8 +104,8 @@ void FileWriter::SaveBufferToFile(const std::string& name) {
         return;
     }
 
-    std::string temporaryName;
-    const std::unique_ptr<OutputFile> file = files_.CreateTemporary(name, temporaryName);
+    // Destroyed without Commit, the file leaves the target as it was.
+    const std::unique_ptr<OutputFile> file = files_.CreateOutput(name);
     if (!file) {
         ShowError("File creation error");
         return;
@@ -122,13 +122,7 @@ void FileWriter::SaveBufferToFile(const std::string& name) {
         WriteError = true;
     }
 
-    bool replaced = false;
-    if (!diskFull && !WriteError) {
-        replaced = files_.Replace(temporaryName, name);
-    }
-    if (!replaced) {
-        files_.Remove(temporaryName);
-    }
+    const bool replaced = !diskFull && !WriteError && file->Commit();
     if (diskFull) {
         ShowError("I/O error , insufficient disk space");
     }

@@ -237,7 +237,7 @@ std::uint8_t ReadByteAt(Link& link, TIoPort& port, std::uint16_t data, std::uint
 }  // namespace
 
 void EmulatorLink::ReadEmulator(std::uint32_t first, std::uint32_t last,
-                                std::uint32_t emulatorStart) {
+                                std::uint32_t emulatorStart, bool stoppable) {
     const std::uint16_t data = PortAddress();
     const std::uint16_t status = StatusAddress();
     const std::uint16_t ctrl = ControlAddress();
@@ -245,6 +245,9 @@ void EmulatorLink::ReadEmulator(std::uint32_t first, std::uint32_t last,
     int progress = 0;
     BeginTransfer(first, last, address);
     for (std::uint64_t index = first; index <= last; ++index) {
+        if (stoppable && StopRequest.load(std::memory_order_relaxed) != 0) {
+            break;
+        }
         model_.DataBuffer[index] = ReadByteAt(*this, port_, data, status, ctrl, address, host_);
         if (Low(++address) == 0) {
             host_.SetProgressPosition(++progress);

@@ -83,7 +83,10 @@ class EmulatorLink {
     void ReleaseEmulator();
 
     void WriteEmulator(std::uint32_t first, std::uint32_t last, std::uint32_t emulatorStart);
-    void ReadEmulator(std::uint32_t first, std::uint32_t last, std::uint32_t emulatorStart);
+    // The window's Read runs to the end whatever StopRequest says; the command line lets a
+    // signal stop it (`stoppable`).
+    void ReadEmulator(std::uint32_t first, std::uint32_t last, std::uint32_t emulatorStart,
+                      bool stoppable = false);
     bool VerifyEmulator(std::uint32_t first, std::uint32_t last, std::uint32_t emulatorStart);
 
     // The configuration byte for an address: bit 3 carries address bit 16.
@@ -91,8 +94,11 @@ class EmulatorLink {
         return static_cast<std::uint8_t>((configByte_ & 0xF7) | (address >= 0x10000 ? 0x08 : 0));
     }
 
-  private:
+    // Whether an emulator echoes the nibbles at `base` (the detection's check): the test
+    // that it is still there after a transfer. Leaves the target in RESET where it answers.
     bool AnswersAt(std::uint16_t base);
+
+  private:
     void ModifyControl(std::uint16_t control, std::uint8_t clear, std::uint8_t set);
     // Common start and end of the three transfers.
     void BeginTransfer(std::uint32_t first, std::uint32_t last, std::uint32_t address);

@@ -34,6 +34,11 @@ class PortBackend {
     // failure message, each ended by '\r'.
     virtual std::string FailureHint() const = 0;
 
+    // A failure that did not stop the port but must fail the command (the trace could not
+    // be written, the simulator's memory not kept), known once Close has returned; empty
+    // when none. Each line names the object and the cause.
+    virtual std::string Problem() const { return {}; }
+
     // The TARVEX_IO value that selects this backend, for messages.
     virtual std::string Name() const = 0;
 };

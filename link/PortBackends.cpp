@@ -15,6 +15,14 @@ const char* Environment(const char* name) {
 
 }  // namespace
 
+bool IsPortAccessMethod(const std::string& io) {
+    if (io == "ppdev" || io == "direct" || io == "sim") {
+        return true;
+    }
+    std::string error;
+    return io.rfind("sim:", 0) == 0 && sim::SimBackend::Create(io.substr(4), "", error) != nullptr;
+}
+
 std::unique_ptr<TIoPort> CreatePortAccess(const char* io) {
     const std::string choice = io ? io : (Environment("TARVEX_IO") ? Environment("TARVEX_IO") : "");
     std::unique_ptr<PortBackend> backend;

@@ -20,6 +20,9 @@ std::unique_ptr<PortBackend> MakeTraceBackend(std::unique_ptr<PortBackend> inner
 inline constexpr const char* kIoValues =
     "ppdev (the default), direct, sim, sim:none, sim:0x278,...";
 
+// Whether `io` is a valid TARVEX_IO value.
+bool IsPortAccessMethod(const std::string& io);
+
 // Port access as TARVEX_IO, TARVEX_TRACE and TARVEX_SIM_STATE ask for. `io` overrides
 // TARVEX_IO when not null. An unknown value gives a TIoPort that never opens and whose
 // failure message lists the valid values.

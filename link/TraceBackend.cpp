@@ -21,6 +21,7 @@ class TraceBackend : public PortBackend {
             return false;
         }
         std::lock_guard lock(mutex_);
+        error_.clear();
         file_ = std::fopen(path_.c_str(), "w");
         if (!file_) {
             failure.code = static_cast<std::uint32_t>(errno);
@@ -50,26 +51,51 @@ class TraceBackend : public PortBackend {
     std::string FailureHint() const override {
         return inner_->FailureHint() + "- the trace file named by TARVEX_TRACE must be writable\r";
     }
+    std::string Problem() const override {
+        std::lock_guard lock(mutex_);
+        const std::string inner = inner_->Problem();
+        return error_.empty() ? inner : inner.empty() ? error_ : error_ + "\n" + inner;
+    }
     std::string Name() const override { return inner_->Name(); }
 
   private:
     void Record(char kind, std::uint16_t port, std::uint8_t value) {
-        if (file_) {
-            std::fprintf(file_, "%c %04X %02X\n", kind, port, value);
+        // A trace that stops short must not pass for a whole one: the first failure is kept,
+        // and nothing more is written after it.
+        if (file_ &&
+            (std::fprintf(file_, "%c %04X %02X\n", kind, port, value) < 0 || std::ferror(file_))) {
+            Failed(errno);
         }
     }
-    void CloseFile() {
-        std::lock_guard lock(mutex_);
+    void Failed(int error) {
+        if (error_.empty()) {
+            error_ = "cannot write trace file " + path_ +
+                     " (TARVEX_TRACE): " + std::strerror(error != 0 ? error : EIO);
+        }
         if (file_) {
             std::fclose(file_);
             file_ = nullptr;
         }
     }
+    void CloseFile() {
+        std::lock_guard lock(mutex_);
+        if (file_) {
+            errno = 0;
+            const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+            const int error = errno;
+            const bool closed = std::fclose(file_) == 0;
+            file_ = nullptr;
+            if (!flushed || !closed) {
+                Failed(flushed ? errno : error);
+            }
+        }
+    }
 
     std::unique_ptr<PortBackend> inner_;
     std::string path_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::FILE* file_ = nullptr;
+    std::string error_;
 };
 
 }  // namespace

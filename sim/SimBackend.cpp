@@ -1,7 +1,15 @@
 #include "sim/SimBackend.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
 #include <utility>
 
 namespace tarvex::sim {
@@ -31,6 +39,50 @@ bool ParseBase(const std::string& text, std::uint16_t& base) {
 
 SimBackend::SimBackend(std::shared_ptr<SimBus> bus, std::string statePath)
     : bus_(std::move(bus)), statePath_(std::move(statePath)) {}
+
+SimBackend::~SimBackend() {
+    Unlock();
+}
+
+bool SimBackend::Lock(std::string& error) {
+    const std::string name = statePath_ + ".lock";
+    lock_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (lock_ < 0) {
+        error = "cannot open simulator lock file " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto patience = Clock::now() + std::chrono::seconds(1);
+    while (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error = "cannot lock simulator lock file " + name + ": " + std::strerror(errno);
+            Unlock();
+            return false;
+        }
+        if (Clock::now() >= patience) {
+            std::fprintf(stderr,
+                         "waiting for the simulator state file %s: another run is using it\n",
+                         statePath_.c_str());
+            // A signal ends the wait (EINTR) instead of holding the program hostage.
+            if (::flock(lock_, LOCK_EX) != 0) {
+                error = "stopped waiting for simulator state file " + statePath_ + ": " +
+                        std::strerror(errno);
+                Unlock();
+                return false;
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+void SimBackend::Unlock() {
+    if (lock_ >= 0) {
+        ::close(lock_);  // releases the lock
+        lock_ = -1;
+    }
+}
 
 std::unique_ptr<SimBackend> SimBackend::Create(const std::string& devices,
                                                const std::string& statePath, std::string& error) {
@@ -80,9 +132,11 @@ bool SimBackend::Open(OpenFailure& failure) {
     }
     std::string error;
     // Saving right away proves the file can be kept before any work is done.
-    if (!bus_->LoadState(statePath_, error) || !bus_->SaveState(statePath_, error)) {
+    if (SimBus::StateFileProblem(statePath_, error) || !Lock(error) ||
+        !bus_->LoadState(statePath_, error) || !bus_->SaveState(statePath_, error)) {
         failure.code = errno != 0 ? static_cast<std::uint32_t>(errno) : 5;
         failure.detail = error;
+        Unlock();
         return false;
     }
     return true;
@@ -93,6 +147,7 @@ void SimBackend::Close() {
     if (!statePath_.empty()) {
         bus_->SaveState(statePath_, saveError_);
     }
+    Unlock();
 }
 
 std::uint8_t SimBackend::Read(std::uint16_t port, std::uint32_t& /*error*/) {

@@ -19,6 +19,7 @@ namespace tarvex::sim {
 class SimBackend : public PortBackend {
   public:
     explicit SimBackend(std::shared_ptr<SimBus> bus, std::string statePath = {});
+    ~SimBackend() override;
 
     // `devices` is what follows "sim:" (empty for plain "sim"). On a bad description
     // returns nullptr and fills `error`.
@@ -32,6 +33,7 @@ class SimBackend : public PortBackend {
     std::optional<bool> HasPort(std::uint16_t base) const override;
     std::string FailureHint() const override;
     std::string Name() const override { return "sim"; }
+    std::string Problem() const override { return saveError_; }
 
     SimBus& Bus() { return *bus_; }
     const std::shared_ptr<SimBus>& SharedBus() const { return bus_; }
@@ -39,9 +41,15 @@ class SimBackend : public PortBackend {
     const std::string& SaveError() const { return saveError_; }
 
   private:
+    // Two runs on one state file take turns: each holds a lock on STATE.lock from open to
+    // close, so neither loses what the other wrote.
+    bool Lock(std::string& error);
+    void Unlock();
+
     std::shared_ptr<SimBus> bus_;
     std::string statePath_;
     std::string saveError_;
+    int lock_ = -1;
 };
 
 }  // namespace tarvex::sim

@@ -1,5 +1,7 @@
 #include "sim/SimEmulator.h"
 
+#include "image/SafeOutputFile.h"
+
 #include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
@@ -261,7 +263,7 @@ void SimBus::ResetCounters() {
     writes_ = 0;
 }
 
-bool SimBus::LoadState(const std::string& path, std::string& error) {
+bool SimBus::StateFileProblem(const std::string& path, std::string& error) {
     // Checked before opening: a FIFO would block the open, /dev/zero never ends.
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 &&
@@ -269,6 +271,13 @@ bool SimBus::LoadState(const std::string& path, std::string& error) {
          static_cast<std::uint64_t>(info.st_size) > kStateMagicSize + 64 * kStateRecordSize)) {
         error = "simulator state file " + path +
                 " is not a state file written by this program (remove it to start afresh)";
+        return true;
+    }
+    return false;
+}
+
+bool SimBus::LoadState(const std::string& path, std::string& error) {
+    if (StateFileProblem(path, error)) {
         return false;
     }
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -321,20 +330,16 @@ bool SimBus::SaveState(const std::string& path, std::string& error) {
                             SimEmulator::kMemorySize);
         }
     }
-    // Written beside the target and renamed, so a failed save keeps the old state.
-    const std::string temporary = path + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) {
-        error = "cannot write simulator state file " + path + ": " + std::strerror(errno);
+    // A unique temporary file renamed over the old one: a failed save keeps the old state,
+    // and nothing planted beside it is followed.
+    SafeOutputFile file;
+    if (!file.Open(path)) {
+        error = "simulator state file: " + file.Error();
         return false;
     }
-    const bool written = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
-    const int savedErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot write simulator state file " + path + ": " +
-                std::strerror(written ? errno : savedErrno);
-        std::remove(temporary.c_str());
+    const IoResult written = file.Write(contents.data(), contents.size());
+    if (written.error || written.count != contents.size() || !file.Close() || !file.Commit()) {
+        error = "simulator state file: " + file.Error();
         return false;
     }
     return true;

@@ -113,6 +113,8 @@ class SimBus {
     // Keeps every device's memory in a file between runs. Load fails on a file that is not
     // a state file; a missing file is fine (it is written at Save).
     bool LoadState(const std::string& path, std::string& error);
+    // True, with the reason, when `path` exists but cannot be a state file.
+    static bool StateFileProblem(const std::string& path, std::string& error);
     bool SaveState(const std::string& path, std::string& error);
 
   private:

@@ -18,10 +18,10 @@ run() { # run NAME STATUS FIRST_STDERR_LINE ARGS...
 printf ':100000000102030405060708090A0B0C0D0E0F1068\r\n:00000001FF\r\n' >good.hex && : >empty.hex
 run no_arguments 2 "tarvex convert: expected INPUT and OUTPUT"
 run start_past_eprom 2 "Error: Incorrect buffer start selected!" good.hex o --type 2764 --start 2000
-run missing_input 4 "Error: Input file not found!" missing.hex o --type 2764
+run missing_input 4 "tarvex: cannot open missing.hex: No such file or directory" missing.hex o --type 2764
 run empty_hex 4 "Error: No EOF record found" empty.hex o --type 2764 --from hex
 run device_name 4 "Error: Invalid file name" good.hex NUL --type 2764
-run missing_folder 4 "Error: File creation error" good.hex no/such/o.bin --type 2764
+run missing_folder 4 "tarvex: cannot write no/such/o.bin: No such file or directory" good.hex no/such/o.bin --type 2764
 run plain_hex_too_high 4 "Error: Target address above FFFFh" good.hex o.hex --type 27010 --to hex
 run good_hex 0 "Information: Load range : 00000...0000F" good.hex good.bin --type 2764 --from hex
 

@@ -36,7 +36,7 @@ TEST(SimState, MemoryOutlivesTheRunPerBaseAndBadFilesAreRefusedAndKept) {
         EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr(path));
         EXPECT_THAT(rig.port->OpenErrorDetail(),
                     ::testing::HasSubstr(path.find("/no/") != std::string::npos
-                                             ? "cannot write simulator state file"
+                                             ? "cannot open simulator lock file"
                                              : "is not a state file written by this program"));
     }
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(bad).rdbuf()), {}), text);

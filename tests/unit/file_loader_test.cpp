@@ -54,11 +54,7 @@ struct Rig : FileSystem {
     std::unique_ptr<InputFile> OpenForReading(const std::string& name) override {
         return name == "in.hex" ? std::make_unique<Input>(*this) : nullptr;
     }
-    std::unique_ptr<OutputFile> CreateTemporary(const std::string&, std::string&) override {
-        return nullptr;
-    }
-    bool Replace(const std::string&, const std::string&) override { return false; }
-    void Remove(const std::string&) override {}
+    std::unique_ptr<OutputFile> CreateOutput(const std::string&) override { return nullptr; }
     std::vector<std::string> Load(const LoadCase& loadCase) {
         row = &loadCase;
         bytesRead = 0;

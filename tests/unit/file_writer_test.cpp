@@ -31,19 +31,15 @@ struct FaultyFiles : FileSystem {
             return result;
         }
         bool Close() override { return real->Close() && !files.failClose; }
+        bool Commit() override { return !files.failReplace && real->Commit(); }
         FaultyFiles& files;
         std::unique_ptr<OutputFile> real;
     };
     std::unique_ptr<InputFile> OpenForReading(const std::string&) override { return nullptr; }
-    std::unique_ptr<OutputFile> CreateTemporary(const std::string& target,
-                                                std::string& temporaryName) override {
-        auto real = NativeFileSystem().CreateTemporary(target, temporaryName);
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& target) override {
+        auto real = NativeFileSystem().CreateOutput(target);
         return real ? std::make_unique<Output>(*this, std::move(real)) : nullptr;
     }
-    bool Replace(const std::string& temporaryName, const std::string& target) override {
-        return !failReplace && NativeFileSystem().Replace(temporaryName, target);
-    }
-    void Remove(const std::string& name) override { NativeFileSystem().Remove(name); }
 };
 
 class Writer : public ::testing::Test {
