@@ -453,16 +453,15 @@ void TMain::TarvexWriteClick() {
         return;
     }
     link_->WriteEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
+    bool passed = true;
     if (model_.AutoVerify) {
         SetWindowEnabled(true);
         TarvexVerify->setFocus();
         SetWindowEnabled(false);
-        const bool same =
-            link_->VerifyEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
-        LastResult->SetState(same ? Lamp::Green : Lamp::Red);
-    } else {
-        LastResult->SetState(Lamp::Green);
+        passed = link_->VerifyEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
     }
+    passed = StillAnswers() && passed;
+    LastResult->SetState(passed ? Lamp::Green : Lamp::Red);
     SetWindowEnabled(true);
     TarvexWrite->setFocus();
 }
@@ -472,8 +471,9 @@ void TMain::TarvexReadClick() {
         return;
     }
     link_->ReadEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
+    const bool passed = StillAnswers();
     SetWindowEnabled(true);
-    LastResult->SetState(Lamp::Green);
+    LastResult->SetState(passed ? Lamp::Green : Lamp::Red);
 }
 
 void TMain::TarvexVerifyClick() {
@@ -482,8 +482,14 @@ void TMain::TarvexVerifyClick() {
     }
     const bool same =
         link_->VerifyEmulator(model_.BufferStart, model_.BufferEnd, model_.EmulatorStart);
-    LastResult->SetState(same ? Lamp::Green : Lamp::Red);
+    LastResult->SetState(StillAnswers() && same ? Lamp::Green : Lamp::Red);
     SetWindowEnabled(true);
+}
+
+// A pulled cable, or no emulator at the port at all, reads like memory full of FF: a read
+// or a verify of an erased image would pass. The detection's echo after the transfer tells.
+bool TMain::StillAnswers() {
+    return link_->AnswersAt(link_->PortAddress());
 }
 
 void TMain::ToggleResetClick() {

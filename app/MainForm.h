@@ -116,6 +116,7 @@ class TMain : public QWidget, public Host {
     void ReleaseAndClosePort();
 
     // The start of the frame around every device command; false when none may start now.
+    bool StillAnswers();
     bool BeginDeviceCommand();
     // Disabling keeps the keyboard focus where it was, for when the window is enabled again.
     void SetWindowEnabled(bool enabled);

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QTreeView>
 #include <array>
+
+#include <sys/stat.h>
 #include <cstdint>
 
 #include "app/IndicatorLamp.h"
@@ -109,6 +111,14 @@ std::string SystemName(const QString& file) {
     return QFile::encodeName(file).toStdString();
 }
 
+// Opening a FIFO waits for the other end, and the window would freeze until one comes.
+bool IsPipe(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+constexpr const char* kPipeRefused = "The file is a pipe (FIFO): choose a regular file";
+
 }  // namespace
 
 void TMain::ReadFileClick() {
@@ -124,6 +134,11 @@ void TMain::ReadFileClick() {
     InFile->setText(QDir::toNativeSeparators(chosen));
     OpenDialog->setDefaultSuffix(DefaultSuffix(model_.FileType));
     const std::string name = SystemName(chosen);
+    if (IsPipe(name)) {
+        LastResult->SetState(Lamp::Red);
+        ShowMessage(MessageKind::Error, kPipeRefused, MessageButtons::Cancel);
+        return;
+    }
     if (!FileLoader::CanOpenInputFile(name)) {
         LastResult->SetState(Lamp::Red);
         ShowMessage(MessageKind::Error, "Input file not found!", MessageButtons::Ok);
@@ -160,8 +175,13 @@ void TMain::SaveFileClick() {
     }
     OutFile->setText(QDir::toNativeSeparators(chosen));
     SaveDialog->setDefaultSuffix(DefaultSuffix(model_.FileType));
+    const std::string name = SystemName(chosen);
+    if (IsPipe(name)) {
+        ShowMessage(MessageKind::Error, kPipeRefused, MessageButtons::Cancel);
+        return;
+    }
     FileWriter writer(model_, *this);
-    writer.SaveBufferToFile(SystemName(chosen));
+    writer.SaveBufferToFile(name);
 }
 
 void TMain::SaveDialogSelectionChange(const QString& filter) {
