@@ -172,7 +172,8 @@ bool SafeOutputFile::Open(const std::string& target) {
             return Fail("", errno);
         }
         next.resize(static_cast<std::size_t>(length));
-        path = next.empty() || next.front() == '/' ? next : Folder(path) + "/" + next;
+        const std::string folder = Folder(path);
+        path = next.empty() || next.front() == '/' || folder == "." ? next : folder + "/" + next;
         followedLink = true;
     }
     path_ = path;

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <thread>
 #include <utility>
 
 namespace tarvex::sim {
@@ -83,12 +85,14 @@ std::optional<std::string> ParseDeviceOptions(const std::string& text, DeviceOpt
             options.flakyPerMille = static_cast<unsigned>(number);
         } else if (key == "pull" && numeric && number > 0) {
             options.pullAfter = number;
+        } else if (key == "slow" && numeric && number <= 1000000) {
+            options.slowMicroseconds = static_cast<unsigned>(number);
         } else if (key == "seed" && numeric && number <= 0xFFFFFFFFu) {
             options.seed = static_cast<std::uint32_t>(number);
         } else {
             error = "unknown simulator option '" + item +
                     "' (use nodevice, noreset, stuck0=BIT, stuck1=BIT, flip=BIT, bad=ADDR, "
-                    "flaky=PERMILLE, pull=N, seed=N)";
+                    "flaky=PERMILLE, pull=N, seed=N, slow=MICROSECONDS)";
         }
         if (error) {
             return error;
@@ -137,8 +141,15 @@ std::uint8_t SimEmulator::StatusRegister() {
     return static_cast<std::uint8_t>((reset ? 0x80 : 0) | (nibble << 3) | kReservedStatusBits);
 }
 
-std::uint8_t SimEmulator::Read(std::uint16_t port) {
+void SimEmulator::Access() {
     ++accesses_;
+    if (options_.slowMicroseconds != 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(options_.slowMicroseconds));
+    }
+}
+
+std::uint8_t SimEmulator::Read(std::uint16_t port) {
+    Access();
     switch (port - base_) {
         case 0:
             return data_;
@@ -150,7 +161,7 @@ std::uint8_t SimEmulator::Read(std::uint16_t port) {
 }
 
 void SimEmulator::Write(std::uint16_t port, std::uint8_t value) {
-    ++accesses_;
+    Access();
     if (port == base_) {
         data_ = value;
         return;

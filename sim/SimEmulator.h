@@ -33,6 +33,7 @@ struct DeviceOptions {
     unsigned flakyPerMille = 0;           // chance that a memory nibble read comes back wrong
     std::uint64_t pullAfter = 0;          // cable pulled after this many accesses (0: never)
     std::uint32_t seed = 1;               // for flaky nibbles
+    unsigned slowMicroseconds = 0;        // each access takes this long, like a slow port
 };
 
 // Parses the options that follow a base address in TARVEX_IO, e.g. "noreset/stuck1=5".
@@ -66,6 +67,7 @@ class SimEmulator {
     bool CablePulled() const { return options_.pullAfter != 0 && accesses_ >= options_.pullAfter; }
 
   private:
+    void Access();
     std::uint8_t Lines(std::uint8_t value) const;
     std::uint8_t StatusRegister();
 

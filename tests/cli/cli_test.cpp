@@ -1,6 +1,8 @@
 // End-to-end: the shipped tarvex binary against the simulated emulator, whose memory is
 // kept between the runs of one test (TARVEX_SIM_STATE). And the transfers in process,
 // watched for heap allocations.
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,22 +106,79 @@ class CliTest : public ::testing::Test {
         // The third record has a stray space after its checksum.
         WriteText(work_ / "broken.hex",
                   ":0100000001FE\r\n:0100010002FC\r\n:0100020003FA \r\n:00000001FF\r\n");
+        WriteText(work_ / "good.hex", ":0100000001FE\r\n:00000001FF\r\n");
+        WriteText(work_ / "good.txt", ReadText(work_ / "good.hex"));
+        WriteText(work_ / "empty.bin", "");
+        fs::create_directory(work_ / "folder");
+        WriteText(work_ / "ro.bin", "old");
+        fs::permissions(work_ / "ro.bin", fs::perms::owner_read);
     }
     void TearDown() override { fs::remove_all(base_); }
 
     // Runs tarvex in work_ with TARVEX_IO=`io` (unset when null), traced into trace.txt
-    // when asked. The arguments hold no quote.
-    RunResult Run(const char* io, const Words& args, bool traced = false) {
+    // when asked (or into `trace`). The arguments hold no quote.
+    RunResult Run(const char* io, const Words& args, bool traced = false,
+                  const char* trace = nullptr, const std::string& redirect = " >../out") {
         io ? setenv("TARVEX_IO", io, 1) : unsetenv("TARVEX_IO");
-        traced ? setenv("TARVEX_TRACE", "trace.txt", 1) : unsetenv("TARVEX_TRACE");
+        traced || trace ? setenv("TARVEX_TRACE", trace ? trace : "trace.txt", 1)
+                        : unsetenv("TARVEX_TRACE");
         setenv("TARVEX_SIM_STATE", (base_ / "sim.state").c_str(), 1);
         std::string command = "cd '" + work_.string() + "' && exec '" TARVEX_CLI_PATH "'";
         for (const auto& arg : args) {
             command += " '" + arg + "'";
         }
-        const int status = std::system((command + " </dev/null >../out 2>../err").c_str());
+        const int status = std::system((command + " </dev/null" + redirect + " 2>../err").c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
                 ReadText(base_ / "out"), ReadText(base_ / "err")};
+    }
+
+    // Starts tarvex in work_ without waiting for it; stdout and stderr go to ../out, ../err.
+    pid_t Start(const char* io, const Words& args) {
+        const std::string state = (base_ / "sim.state").string();
+        const pid_t child = fork();
+        if (child == 0) {
+            if (chdir(work_.c_str()) != 0 || !freopen("/dev/null", "r", stdin) ||
+                !freopen("../out", "w", stdout) || !freopen("../err", "w", stderr)) {
+                _exit(126);
+            }
+            setenv("TARVEX_IO", io, 1);
+            setenv("TARVEX_SIM_STATE", state.c_str(), 1);
+            unsetenv("TARVEX_TRACE");
+            std::vector<char*> argv{const_cast<char*>(TARVEX_CLI_PATH)};
+            for (const auto& arg : args) {
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(TARVEX_CLI_PATH, argv.data());
+            _exit(127);
+        }
+        return child;
+    }
+    // The exit status, or 128 + the signal that ended the process; -1 when it was still
+    // running after ten seconds (it is killed then).
+    static int Wait(pid_t child) {
+        int status = 0;
+        for (int tick = 0; waitpid(child, &status, WNOHANG) == 0; ++tick) {
+            if (tick == 1000) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                return -1;
+            }
+            usleep(10000);
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // Whether a temporary file of a save shows up in work_ within two seconds.
+    bool TemporaryFileAppears() const {
+        for (int i = 0; i < 200; ++i) {
+            for (const auto& name : Names()) {
+                if (name.filename().string().rfind(".tarvex-", 0) == 0) {
+                    return true;
+                }
+            }
+            usleep(10000);
+        }
+        return false;
     }
 
     std::set<fs::path> Names() const {
@@ -271,8 +330,135 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
                4, "", {"tarvex: broken.hex: Invalid file structure , line #3\n"
                        "tarvex: broken.hex: File read error\n"}},
     StatusCase{"PlainHexAbove64K", "sim", {"read", "old.bin", "--type", "27010", "--format",
-               "hex"}, 4, "", {"tarvex: old.bin: Target address above FFFFh\n"}}),
+               "hex"}, 4, "", {"tarvex: old.bin: Target address above FFFFh\n"}},
+    // The limits themselves are allowed.
+    StatusCase{"ResetTimeOfTenSeconds", "sim", {"write", "missing.bin", "--type", "2764",
+               "--reset-ms", "10000"}, 4, "", {"cannot open missing.bin"}},
+    StatusCase{"PlainHexOfAWhole27512", "sim", {"-q", "read", "new.hex", "--type", "27512",
+               "--format", "hex"}, 0, ""},
+    // Plain mistakes.
+    StatusCase{"EmptyTypeInConvert", nullptr, {"convert", "image.bin", "o.bin", "--type", ""}, 2,
+               "", {"unknown EPROM type"}},
+    StatusCase{"UnknownPortAccessMethod", "sim", {"--io", "garbage", "detect"}, 2, "",
+               {"--io 'garbage' is not a port access method"}},
+    StatusCase{"HexFileByItsName", "sim", {"-q", "write", "good.hex", "--type", "2764",
+               "--reset-ms", "0"}, 0, "", {}, true},
+    StatusCase{"HexTextLoadedAsBinary", "sim", {"write", "good.txt", "--type", "2764"}, 2, "",
+               {"good.txt looks like Intel HEX text", "--format"}},
+    StatusCase{"EmptyFile", "sim", {"write", "empty.bin", "--type", "2764"}, 4, "",
+               {"empty.bin is empty (give --allow-empty"}},
+    StatusCase{"DevNull", "sim", {"verify", "/dev/null", "--type", "2764"}, 4, "",
+               {"/dev/null is empty"}},
+    StatusCase{"EmptyFileAllowed", "sim", {"-q", "write", "empty.bin", "--type", "2764",
+               "--allow-empty", "--reset-ms", "0"}, 0, "", {}, true},
+    StatusCase{"FolderInConvert", nullptr, {"convert", "folder", "o.bin", "--type", "2764"}, 4,
+               "", {"cannot open folder: Is a directory"}},
+    StatusCase{"ControlCharacterInName", "sim", {"write", "a\x1b[2Jb.bin", "--type", "2764"}, 4,
+               "", {"cannot open a\\x1B[2Jb.bin: No such file"}},
+    StatusCase{"WriteProtectedTarget", "sim", {"read", "ro.bin", "--type", "2764"}, 4, "",
+               {"cannot write ro.bin: write-protected"}},
+    // A dead link is not a success, and not the image's fault.
+    StatusCase{"CablePulledDuringRead", "sim:0x378/pull=5000", {"read", "old.bin", "--type",
+               "2764"}, 3, "", {"stopped answering during the read (cable or power?)"}},
+    StatusCase{"CablePulledDuringWrite", "sim:0x378/pull=5000", {"write", "image.bin", "--type",
+               "2764", "--no-verify"}, 3, "", {"stopped answering during the write"}},
+    StatusCase{"CablePulledDuringVerify", "sim:0x378/pull=80000", kWrite, 3, "",
+               {"stopped answering during the verify"}},
+    StatusCase{"ResetHeldWithoutFeedback", "sim:0x378/noreset", {"reset", "hold"}, 3, "",
+               {"does not confirm the target held in RESET"}},
+    StatusCase{"UnreliableLink", "sim:0x378/flaky=40/seed=3", {"write", "image.bin", "--type",
+               "2764", "--end", "7"}, 1, "", {"the connection is unreliable"}}),
     kRowName);
 // clang-format on
+
+// A signal stops a read at the next byte: the old file stays, the temporary one goes, the
+// status names the signal. A second signal ends the run at once, still without leftovers.
+TEST_F(CliTest, SignalsStopTheRunAndLeaveNoTemporaryFile) {
+    const std::tuple<const char*, std::vector<int>, int> rows[] = {
+        {"Interrupt", {SIGINT}, 130},
+        {"Terminate", {SIGTERM}, 143},
+        {"HangUp", {SIGHUP}, 129},
+        {"InterruptTwice", {SIGINT, SIGINT}, 130},
+        {"UserSignal", {SIGUSR1}, 128 + SIGUSR1}};
+    for (const auto& [name, signals, status] : rows) {
+        SCOPED_TRACE(name);
+        const pid_t child =
+            Start("sim:0x378/slow=20", {"read", "old.bin", "--type", "27010", "--format", "xhex"});
+        ASSERT_TRUE(TemporaryFileAppears());
+        usleep(300000);  // well inside the read
+        for (const int signal : signals) {
+            kill(child, signal);
+        }
+        EXPECT_EQ(Wait(child), status) << ReadText(base_ / "err");
+        EXPECT_EQ(ReadText(work_ / "old.bin"), "old");
+        EXPECT_FALSE(TemporaryFileAppears());
+    }
+    // A FIFO nobody writes to does not hold the run hostage.
+    ASSERT_EQ(mkfifo((work_ / "fifo").c_str(), 0600), 0);
+    const pid_t child = Start("sim", {"write", "fifo", "--type", "2764"});
+    usleep(300000);
+    kill(child, SIGINT);
+    EXPECT_EQ(Wait(child), 130);
+    EXPECT_THAT(ReadText(base_ / "err"), HasSubstr("interrupted; nothing was changed"));
+}
+
+// Output to a descriptor goes into that descriptor: appended where the shell redirected it.
+TEST_F(CliTest, StandardOutputIsWrittenInPlace) {
+    WriteText(work_ / "app.bin", "HEADER");
+    ASSERT_EQ(
+        Run("sim", {"-q", "read", "/dev/stdout", "--type", "2764"}, false, nullptr, " >>app.bin")
+            .status,
+        0);
+    ASSERT_EQ(Run("sim", {"-q", "read", "-", "--type", "2764"}).status, 0);
+    EXPECT_EQ(ReadText(work_ / "app.bin"), "HEADER" + ReadText(base_ / "out"));
+    EXPECT_EQ(ReadText(base_ / "out").size(), 0x2000u);
+    EXPECT_FALSE(fs::exists(work_ / "-"));
+}
+
+TEST_F(CliTest, TraceThatCannotBeWrittenOrIsTheImageFailsTheCommand) {
+    const RunResult full = Run("sim", kWrite, false, "/dev/full");
+    EXPECT_EQ(full.status, 4);
+    const std::string message = "cannot write trace file /dev/full (TARVEX_TRACE): No space";
+    EXPECT_THAT(full.err, HasSubstr(message));
+    EXPECT_EQ(full.err.find(message), full.err.rfind(message)) << "reported once";
+
+    const std::string image = ReadText(work_ / "image.bin");
+    const RunResult same = Run("sim", kWrite, false, "image.bin");
+    EXPECT_EQ(same.status, 2);
+    EXPECT_THAT(same.err, HasSubstr("TARVEX_TRACE names image.bin"));
+    EXPECT_EQ(ReadText(work_ / "image.bin"), image);
+}
+
+// Two runs on one simulator state take turns; the one that ran last is what the memory holds.
+TEST_F(CliTest, TwoRunsOnOneSimulatorStateTakeTurns) {
+    WriteText(work_ / "a.bin", std::string(0x400, '\xAA'));
+    WriteText(work_ / "b.bin", std::string(0x400, '\xBB'));
+    const Words range{"--type", "2764", "--end", "3FF", "--reset-ms", "0", "-q"};
+    Words first{"write", "a.bin"}, second{"write", "b.bin"};
+    first.insert(first.end(), range.begin(), range.end());
+    second.insert(second.end(), range.begin(), range.end());
+    const pid_t slow = Start("sim:0x378/slow=20", first);
+    usleep(200000);
+    EXPECT_EQ(Run("sim", second).status, 0);
+    EXPECT_EQ(Wait(slow), 0);
+    Words check{"verify", "b.bin"};
+    check.insert(check.end(), range.begin(), range.end() - 3);
+    EXPECT_EQ(Run("sim", check).status, 0) << "the first run's memory was saved over the second's";
+}
+
+// At most 16 differences are listed, the rest counted; addresses are the emulator's, from 0.
+TEST_F(CliTest, MismatchListsSixteenAddressesAndCountsTheRest) {
+    WriteText(work_ / "zero.bin", std::string(0x2000, '\0'));
+    const RunResult result = Run("sim:0x378/stuck1=7", {"write", "zero.bin", "--type", "2764",
+                                                        "--start", "100", "--end", "1FF"});
+    EXPECT_EQ(result.status, 1);
+    std::string expected =
+        "verify failed: 256 of 256 bytes in the 2764 emulator at 0x0378 "
+        "differ from zero.bin\n  address  image  emulator\n";
+    for (int line = 0; line < 16; ++line) {
+        expected += "    0000" + std::string(1, "0123456789ABCDEF"[line]) + "     00        80\n";
+    }
+    EXPECT_THAT(result.err, HasSubstr(expected + "  and 240 more\n"));
+}
 
 }  // namespace

@@ -1,4 +1,6 @@
 // The main window on the simulated emulator, its boxes and its real file dialogs.
+#include <sys/stat.h>
+
 #include "WindowRig.h"
 
 using tarvex::Lamp;
@@ -139,6 +141,13 @@ class WindowTest : public QObject {
         QTest::newRow("read") << sim << "" << false << "Read" << Lamp::Green;
         QTest::newRow("bad cell: write and verify") << bad << "" << true << "Write" << Lamp::Red;
         QTest::newRow("bad cell: verify") << bad << "Write" << false << "Verify" << Lamp::Red;
+        // Nothing answers after the transfer: no emulator at all, or the cable pulled during it.
+        const QString none = "sim:none", pulled = "sim:0x378/pull=20000";
+        QTest::newRow("no emulator: write") << none << "" << false << "Write" << Lamp::Red;
+        QTest::newRow("no emulator: read") << none << "" << false << "Read" << Lamp::Red;
+        QTest::newRow("cable pulled: read") << pulled << "" << false << "Read" << Lamp::Red;
+        QTest::newRow("cable pulled: write and verify of an erased image")
+            << pulled << "" << true << "Write" << Lamp::Red;
     }
 
     // While a command runs, the window takes no input, stays open and shows no old result.
@@ -311,6 +320,27 @@ class WindowTest : public QObject {
         QTEST(ReadFile(name), "file");
         QTEST(modals.boxes, "boxes");
         QCOMPARE(rig.Find<QLineEdit>("OutFile")->text(), name);
+    }
+
+    // A FIFO would freeze the window in open() until a writer or reader comes: refused.
+    void pipesAreRefused() {
+        const QString name = dir_.filePath("fifo");
+        QFile::remove(name);
+        QVERIFY(::mkfifo(QFile::encodeName(name).constData(), 0600) == 0);
+        WindowRig rig("sim");
+        const QString refused = "Error: The file is a pipe (FIFO): choose a regular file [Cancel]";
+        {
+            Modals modals({}, {Pick(kBinFiles, name)});
+            rig.Click("ReadFile");
+            QCOMPARE(modals.boxes, QStringList{refused});
+            QCOMPARE(rig.LampState("LastResult"), Lamp::Red);
+        }
+        {
+            Modals modals({"&Yes"}, {Pick(kBinFile, name)});
+            rig.Click("SaveFile");
+            QCOMPARE(modals.boxes.last(), refused);
+        }
+        QFile::remove(name);
     }
 
     // Both dialogs come up on the current FileType, which a filter picked in either sets (even

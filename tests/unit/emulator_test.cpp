@@ -191,11 +191,21 @@ TEST(Transfers, ExactWriteAndReadSequencesAcrossAPageBoundary) {
 TEST(Transfers, ProgressStepsOncePerPageAndEndsAtZero) {
     const std::tuple<std::uint32_t, std::uint32_t, int, std::vector<int>> rows[] = {
         {0, 0xFE, 0, {0, 0}}, {0x10, 0x11F, 1, {0, 1, 0}}, {0, 0x3FF, 3, {0, 1, 2, 3, 4, 0}}};
-    for (const auto& [first, last, maximum, positions] : rows) {
-        auto rig = Ready(2764);
-        rig->link.WriteEmulator(first, last, 0);
-        EXPECT_EQ(rig->host.progressMaximum, maximum) << last;
-        EXPECT_EQ(rig->host.progressPositions, positions) << last;
+    for (const char* transfer : {"write", "read", "verify"}) {
+        for (const auto& [first, last, maximum, positions] : rows) {
+            auto rig = Ready(2764);  // erased memory and an erased image: verify passes
+            rig->model.DataBuffer.fill(0);
+            const std::string which = transfer;
+            if (which == "write") {
+                rig->link.WriteEmulator(first, last, 0);
+            } else if (which == "read") {
+                rig->link.ReadEmulator(first, last, 0);
+            } else {
+                EXPECT_TRUE(rig->link.VerifyEmulator(first, last, 0));
+            }
+            EXPECT_EQ(rig->host.progressMaximum, maximum) << transfer << " " << last;
+            EXPECT_EQ(rig->host.progressPositions, positions) << transfer << " " << last;
+        }
     }
 }
 
@@ -221,6 +231,10 @@ TEST(Transfers, RangeStartsAtTheGivenEmulatorAddressVerifyComparesOnlyItAndStopH
     EXPECT_EQ(rig->Trace(), startAndEnd);
     EXPECT_FALSE(rig->link.VerifyEmulator(0, 0x3FFF, 0));
     EXPECT_EQ(rig->Trace(), startAndEnd);
+    rig->link.ReadEmulator(0, 0x3FFF, 0, true);  // the command line's stoppable read
+    EXPECT_EQ(rig->Trace(), startAndEnd);
+    rig->link.ReadEmulator(0, 0xF, 0);  // the window's Read runs to its end
+    EXPECT_GT(rig->Trace().size(), startAndEnd.size() + 16 * 7 * 4);
 }
 
 TEST(Transfers, RoundTripForEveryTypeAndVerifyCatchesInjectedFaults) {
