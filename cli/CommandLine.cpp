@@ -334,13 +334,13 @@ Commands:
   detect                 say at which address the emulator answered; when none
                          did, say for each address tried what was found there
   write FILE --type T [--format F] [--start A] [--end A] [--no-verify]
-        [--reset-ms N]
+        [--reset-ms N] [--allow-empty]
                          load FILE into the range, write it into the emulator,
                          verify it, hold the target in RESET for N ms (default
                          1000, at most 10000), then release it
   read FILE --type T [--format F] [--start A] [--end A]
                          save the emulator's memory in FILE
-  verify FILE --type T [--format F] [--start A] [--end A]
+  verify FILE --type T [--format F] [--start A] [--end A] [--allow-empty]
                          compare the emulator's memory with FILE and list the
                          first differing addresses
   reset hold|release|toggle|pulse [MS]
@@ -357,8 +357,10 @@ Options:
                   0x278, 0x378 and 0x3BC; 888, $378, x378 and 0x378 are the same
   --quiet, -q     print errors only
   --type T        EPROM type: 2764, 27128, 27256, 27512 or 27010
-  --format F      FILE's format: bin (binary image, the default), hex (Intel
-                  HEX, addresses up to FFFF) or xhex (Intel HEX extended)
+  --format F      FILE's format: bin (binary image), hex (Intel HEX, addresses
+                  up to FFFF) or xhex (Intel HEX extended). Default: xhex for a
+                  FILE named *.hex, *.ihx or *.ihex, else bin; HEX text given as
+                  bin is refused unless --format bin is given
   --start A       first and last address of the range (hexadecimal, within
   --end A         the type; default: the whole type). The range holds
                   end - start + 1 bytes; they go to the emulator from address
@@ -366,14 +368,18 @@ Options:
                   at their own addresses
   --no-verify     write without verifying
   --reset-ms N    RESET time after a write, in milliseconds
+  --allow-empty   accept an empty FILE (the range is then all FF)
   --help, -h      show this text
   --version       show the version
 
 A binary FILE shorter than the range leaves the rest of the range at FF; bytes
 beyond the range are ignored. A HEX FILE puts each record at its own address
 (0 is the type's first byte): a record outside the range fails the load, and
-the bytes it does not supply are FF. read never leaves a half-written FILE
-behind.
+the bytes it does not supply are FF. FILE - is standard input or output.
+read never leaves a half-written FILE behind: a regular FILE is replaced only
+once complete, keeping its permissions (never setuid/setgid) and owner; links
+are followed, a write-protected FILE is refused, devices and /dev/stdout are
+written in place.
 detect, read and verify leave the target's RESET line as they found it; write
 releases the target after the RESET time, except when verify fails.
 ADDR, T, N and MS are decimal, or hexadecimal after $, x or 0x, as in the
@@ -383,10 +389,13 @@ Exit status:
   0    success
   1    the emulator does not hold the image (verify found a difference)
   2    usage error
-  3    port access could not be opened, or no emulator answered
-  4    file error: not found, unreadable or unwritable, or a HEX FILE that
-       does not load
-  130  interrupted (Ctrl-C); the target is left in RESET
+  3    port access could not be opened, no emulator answered, the emulator
+       stopped answering during a transfer, or it did not confirm the RESET
+       state asked for
+  4    file error: not found, unreadable, empty or unwritable, a HEX FILE that
+       does not load, or a trace that could not be written
+  128+N  stopped by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP); the target
+       is left in RESET
 
 Environment:
   TARVEX_IO         port access method when --io is not given

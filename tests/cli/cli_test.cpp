@@ -437,6 +437,9 @@ TEST_F(CliTest, TwoRunsOnOneSimulatorStateTakeTurns) {
     Words first{"write", "a.bin"}, second{"write", "b.bin"};
     first.insert(first.end(), range.begin(), range.end());
     second.insert(second.end(), range.begin(), range.end());
+    // The old fixed temporary name, planted as a link: nothing may be written through it.
+    WriteText(work_ / "victim", "victim");
+    fs::create_symlink(work_ / "victim", base_ / "sim.state.tmp");
     const pid_t slow = Start("sim:0x378/slow=20", first);
     usleep(200000);
     EXPECT_EQ(Run("sim", second).status, 0);
@@ -444,6 +447,7 @@ TEST_F(CliTest, TwoRunsOnOneSimulatorStateTakeTurns) {
     Words check{"verify", "b.bin"};
     check.insert(check.end(), range.begin(), range.end() - 3);
     EXPECT_EQ(Run("sim", check).status, 0) << "the first run's memory was saved over the second's";
+    EXPECT_EQ(ReadText(work_ / "victim"), "victim");
 }
 
 // At most 16 differences are listed, the rest counted; addresses are the emulator's, from 0.
