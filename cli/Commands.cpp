@@ -231,8 +231,9 @@ void Session::Say(const std::string& text) {
         return;
     }
     // When the image itself goes to stdout, the summary must not end up inside it.
-    std::FILE* stream =
-        output_.WritesInPlace() && OutputName(invocation_.file) == "/dev/stdout" ? stderr : stdout;
+    std::FILE* stream = invocation_.command == "read" && DescriptorOf(OutputName(invocation_.file))
+                            ? stderr
+                            : stdout;
     std::fprintf(stream, "%s\n", text.c_str());
     std::fflush(stream);
 }

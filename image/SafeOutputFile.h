@@ -41,8 +41,6 @@ class SafeOutputFile final : public OutputFile {
 
     // What failed, naming the object: "cannot write fw.bin: write-protected".
     const std::string& Error() const { return error_; }
-    // Bytes go straight to a device, a pipe or a descriptor.
-    bool WritesInPlace() const { return kind_ == Kind::InPlace; }
 
   private:
     enum class Kind { None, Replace, Rewrite, InPlace };

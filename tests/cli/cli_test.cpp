@@ -409,7 +409,7 @@ TEST_F(CliTest, StandardOutputIsWrittenInPlace) {
         Run("sim", {"-q", "read", "/dev/stdout", "--type", "2764"}, false, nullptr, " >>app.bin")
             .status,
         0);
-    ASSERT_EQ(Run("sim", {"-q", "read", "-", "--type", "2764"}).status, 0);
+    ASSERT_EQ(Run("sim", {"read", "-", "--type", "2764"}).status, 0);
     EXPECT_EQ(ReadText(work_ / "app.bin"), "HEADER" + ReadText(base_ / "out"));
     EXPECT_EQ(ReadText(base_ / "out").size(), 0x2000u);
     EXPECT_FALSE(fs::exists(work_ / "-"));
