@@ -204,7 +204,8 @@ int Session::Steps(std::initializer_list<Step> steps) {
     for (const Step step : steps) {
         const int status = (this->*step)();
         if (Stopped()) {
-            return Interrupt(port_ ? "the target is held in RESET" : "nothing was changed");
+            return Interrupt(port_ && port_->Opened() ? "the target is held in RESET"
+                                                      : "nothing was changed");
         }
         if (status != kExitSuccess) {
             return status;
