@@ -137,6 +137,17 @@ void TransferFull27010(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * (rig.model->EpromEnd + 1));
 }
 
+// The window's read runs to its end; the command line's looks at StopRequest before each
+// byte (argument 1).
+void ReadEmulator27010(benchmark::State& state) {
+    Rig rig;
+    const bool stoppable = state.range(0) != 0;
+    for (auto _ : state) {
+        rig.link->ReadEmulator(0, rig.model->EpromEnd, 0, stoppable);
+    }
+    state.SetBytesProcessed(state.iterations() * (rig.model->EpromEnd + 1));
+}
+
 // The floor: the recorded sequence of one transfer, straight on the bus, no core code.
 template <bool Verify>
 void BareReplayFull27010(benchmark::State& state) {
@@ -168,6 +179,7 @@ BENCHMARK(PortAccessThroughTIoPort);
 BENCHMARK(PortAccessOnBareBus);
 BENCHMARK(TransferFull27010<false>)->Name("WriteEmulator27010")->Unit(benchmark::kMillisecond);
 BENCHMARK(BareReplayFull27010<false>)->Name("BareReplayWrite27010")->Unit(benchmark::kMillisecond);
+BENCHMARK(ReadEmulator27010)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(TransferFull27010<true>)->Name("VerifyEmulator27010")->Unit(benchmark::kMillisecond);
 BENCHMARK(BareReplayFull27010<true>)->Name("BareReplayVerify27010")->Unit(benchmark::kMillisecond);
 
