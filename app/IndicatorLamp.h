@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QWidget>
 
-#include "link/Host.h"
+#include "host/Host.h"
 
 namespace tarvex {
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "app/StartupRules.h"
+#include "host/Host.h"
 #include "image/FileLoader.h"
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
-#include "link/Host.h"
 #include "link/IoPort.h"
 
 class QComboBox;

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "host/Host.h"
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
-#include "link/Host.h"
 #include "link/IoPort.h"
 #include "sim/SimBackend.h"
 

@@ -8,13 +8,13 @@
 
 #include "batch/CommandNumber.h"
 #include "cli/Files.h"
+#include "host/Host.h"
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
 #include "image/ImageModel.h"
 #include "image/RangeEdit.h"
 #include "image/SafeOutputFile.h"
 #include "link/Emulator.h"
-#include "link/Host.h"
 
 namespace tarvex::cli {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/Progress.h"
-#include "link/Host.h"
+#include "host/Host.h"
 
 namespace tarvex::cli {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "host/Host.h"
 #include "image/FileSystem.h"
 #include "image/ImageModel.h"
-#include "link/Host.h"
 
 namespace tarvex {
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "host/Host.h"
 #include "image/FileSystem.h"
 #include "image/ImageModel.h"
-#include "link/Host.h"
 
 namespace tarvex {
 

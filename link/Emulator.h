@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host/Host.h"
 #include "image/ImageModel.h"
-#include "link/Host.h"
 #include "link/IoPort.h"
 
 namespace tarvex {

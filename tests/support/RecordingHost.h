@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "link/Host.h"
+#include "host/Host.h"
 
 namespace tarvex::testing {
 

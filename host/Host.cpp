@@ -1,4 +1,4 @@
-#include "link/Host.h"
+#include "host/Host.h"
 
 namespace tarvex {
 
