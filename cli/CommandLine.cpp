@@ -1,6 +1,14 @@
 #include "cli/CommandLine.h"
 
+#include <CLI/CLI.hpp>
+
+#include <charconv>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string_view>
+#include <utility>
 
 #include "batch/CommandNumber.h"
 #include "image/HexText.h"
@@ -10,67 +18,55 @@
 namespace tarvex::cli {
 namespace {
 
-// --start and --end are hexadecimal as everywhere the image's addresses are shown;
-// a 0x or $ prefix is allowed but not needed.
-std::optional<std::uint32_t> ParseHexAddress(const std::string& text) {
-    std::size_t at = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        at = 2;
-    } else if (text.size() > 1 && text[0] == '$') {
-        at = 1;
-    }
-    if (at == text.size()) {
-        return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    for (; at < text.size(); ++at) {
-        const char c = text[at];
-        int digit = -1;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        }
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * 16 + static_cast<std::uint32_t>(digit);
-        if (value > 0xFFFFFFF) {
-            return std::nullopt;  // far beyond any type; stops before the value could wrap
-        }
-    }
-    return value;
+constexpr const char* kTypes = "2764, 27128, 27256, 27512 or 27010";
+
+// A value check reads the word and says why it is refused; as a transformer it also leaves
+// the number in decimal for CLI11 to store. The help shows the option's type name alone.
+using Reader = std::function<std::string(const std::string& text, std::int64_t& value)>;
+
+CLI::Validator Number(Reader read) {
+    return CLI::Validator(
+        [read = std::move(read)](std::string& text) {
+            std::int64_t value = 0;
+            std::string complaint = read(text, value);
+            if (complaint.empty()) {
+                text = std::to_string(value);
+            }
+            return complaint;
+        },
+        "");
 }
 
-std::uint32_t ParseMilliseconds(const std::string& what, const std::string& text) {
-    std::int64_t value = 0;
-    if (!ParseCommandNumber(text, value)) {
-        throw UsageError(what + " '" + text + "' is not a number of milliseconds");
+// A word from a fixed list, stored as its index in the list.
+CLI::Validator Choice(const std::string& what, std::initializer_list<const char*> words) {
+    std::vector<std::string> names(words.begin(), words.end());
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
     }
-    if (value < 0) {
-        throw UsageError(what + " '" + text + "' is negative");
-    }
-    if (value > kMaxResetMs) {
-        throw UsageError(what + " '" + text + "' is longer than 10 s (10000 ms)");
-    }
-    return static_cast<std::uint32_t>(value);
+    return CLI::Validator(
+        [names, list, what](std::string& text) -> std::string {
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (text == names[i]) {
+                    text = std::to_string(i);
+                    return {};
+                }
+            }
+            return "'" + text + "' is not " + what + " (use " + list + ")";
+        },
+        "");
 }
 
-// The loader's and the writer's FileType.
-std::optional<std::uint8_t> ParseFormat(const std::string& text) {
-    if (text == "bin") {
-        return 0;
-    }
-    if (text == "hex") {
-        return 1;
-    }
-    if (text == "xhex") {
-        return 2;
-    }
-    return std::nullopt;
-}
+const CLI::Validator kNotEmpty(
+    [](std::string& text) { return text.empty() ? std::string("must not be empty") : ""; }, "");
+
+const CLI::Validator kPortAccessMethod(
+    [](std::string& text) {
+        return IsPortAccessMethod(text)
+                   ? std::string()
+                   : "'" + text + "' is not a port access method (use " + kIoValues + ")";
+    },
+    "");
 
 bool EndsWith(const std::string& text, const char* end) {
     const std::size_t size = std::char_traits<char>::length(end);
@@ -87,9 +83,433 @@ bool EndsWith(const std::string& text, const char* end) {
     return true;
 }
 
-bool IsTransfer(const std::string& command) {
-    return command == "write" || command == "read" || command == "verify";
+// ADDR, T, N and MS take the forms of the program's own command line: 888, $378, x378, 0x378.
+const CLI::Validator kPortAddress = Number([](const std::string& text, std::int64_t& value) {
+    std::uint16_t base = 0;
+    if (!ParsePortAddress(text, base)) {
+        return "'" + text +
+               "' is not a port base address (write it as 0x378, $378, x378 or 888; the base + 2 "
+               "must stay within 0xFFFF)";
+    }
+    value = base;
+    return std::string();
+});
+
+const CLI::Validator kMilliseconds = Number([](const std::string& text, std::int64_t& value) {
+    if (!ParseCommandNumber(text, value)) {
+        return "'" + text + "' is not a number of milliseconds";
+    }
+    if (value < 0) {
+        return "'" + text + "' is negative";
+    }
+    if (value > kMaxResetMs) {
+        return "'" + text + "' is longer than 10 s (10000 ms)";
+    }
+    return std::string();
+});
+
+const CLI::Validator kEpromType = Number([](const std::string& text, std::int64_t& value) {
+    if (!ParseCommandNumber(text, value) || value <= 0 || value > 0xFFFF ||
+        !FindEpromType(static_cast<std::uint32_t>(value))) {
+        return "'" + text + "' is not an EPROM type (use " + kTypes + ")";
+    }
+    return std::string();
+});
+
+const CLI::Validator kFormat = Choice("a file format", {"bin", "hex", "xhex"});
+
+// --start and --end are hexadecimal as everywhere the image's addresses are shown;
+// a 0x or $ prefix is allowed but not needed.
+std::optional<std::uint32_t> ParseHexAddress(std::string_view text) {
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        text.remove_prefix(2);
+    } else if (text.starts_with('$')) {
+        text.remove_prefix(1);
+    }
+    std::uint32_t value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, 16);
+    if (text.empty() || error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return value;
 }
+
+const CLI::Validator kHexAddress = Number([](const std::string& text, std::int64_t& value) {
+    const auto address = ParseHexAddress(text);
+    if (!address) {
+        return "'" + text + "' is not a hexadecimal address (e.g. 1FFF or 0x1FFF)";
+    }
+    value = *address;
+    return std::string();
+});
+
+constexpr const char* kHelpFooter = R"(A command's own options: tarvex COMMAND --help.
+ADDR, T, N and MS are decimal, or hexadecimal after $, x or 0x, as in the
+program's own command line.
+
+Exit status:
+  0      success
+  1      the emulator does not hold the image (verify found a difference)
+  2      usage error
+  3      port access could not be opened, no emulator answered, the emulator
+         stopped answering during a transfer, or it did not confirm the RESET
+         state asked for
+  4      file error: not found, unreadable, empty or unwritable, a HEX FILE
+         that does not load, or a trace that could not be written
+  128+N  stopped by signal N: 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; the target
+         is left in RESET
+
+Environment:
+  TARVEX_IO         port access method when --io is not given
+  TARVEX_SIM_STATE  file keeping the simulated emulator's memory between runs
+  TARVEX_TRACE      file recording every port access
+
+Examples:
+  tarvex write rom.bin --type 27256             write, verify, reset the target
+  tarvex --port 0x278 verify rom.hex --type 2764 --format hex
+  tarvex read dump.bin --type 27010 --start 10000
+  tarvex reset pulse 250
+  tarvex convert rom.bin rom.hex --type 27512 --to xhex
+)";
+
+constexpr const char* kAllowEmpty = "accept an empty FILE (the range is then all FF)";
+
+constexpr const char* kRangeFooter =
+    R"(The range holds end - start + 1 bytes; they go to the emulator from address 0.
+A binary FILE holds them from its first byte and may be shorter (the rest of the
+range is FF); bytes beyond the range are ignored. A HEX FILE puts each record at
+its own address (0 is the type's first byte): a record outside the range fails
+the load, and the bytes it does not supply are FF.)";
+
+// The top-level usage names the command instead of CLI11's generic SUBCOMMAND.
+class HelpFormatter : public CLI::Formatter {
+  public:
+    std::string make_usage(const CLI::App* app, std::string name) const override {
+        if (app->get_parent() == nullptr) {
+            return "Usage: tarvex [--io BACKEND] [--port ADDR] [--quiet] COMMAND [ARGUMENTS]\n";
+        }
+        std::string usage = CLI::Formatter::make_usage(app, std::move(name));
+        if (app->get_fallthrough()) {  // the program's options may follow the command
+            usage.insert(usage.find(' ', 7), " [--io BACKEND] [--port ADDR] [--quiet]");
+        }
+        return usage;
+    }
+    // Usage first, then what the command does, as most tools show it.
+    std::string make_help(const CLI::App* app, std::string name,
+                          CLI::AppFormatMode mode) const override {
+        if (mode == CLI::AppFormatMode::Sub) {
+            return CLI::Formatter::make_help(app, std::move(name), mode);
+        }
+        return make_usage(app, name) + "\n" + app->get_description() + "\n" +
+               make_positionals(app) + make_groups(app, mode) + make_subcommands(app, mode) + "\n" +
+               make_footer(app);
+    }
+};
+
+class Parser {
+  public:
+    Parser() {
+        app_.formatter(std::make_shared<HelpFormatter>());
+        app_.get_formatter()->column_width(24);
+        app_.get_formatter()->label("OPTIONS", "OPTION...");
+        app_.set_help_flag("-h,--help", "show this text; COMMAND --help shows a command's options");
+        // As before CLI11: an option given twice counts with its last value.
+        app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        app_.allow_extras();  // words no command takes are reported below, with their reason
+        app_.require_subcommand(0, 1);
+        app_.fallthrough();  // the options above may also follow the command
+
+        app_.add_option("--io", invocation_.io,
+                        "port access method: ppdev (the default), direct, sim,\nsim:none, "
+                        "sim:0x278,... (overrides TARVEX_IO)")
+            ->type_name("BACKEND")
+            ->check(kPortAccessMethod);
+        app_.add_option("--port", invocation_.portText,
+                        "use the emulator at this base address instead of\nsearching 0x278, 0x378 "
+                        "and 0x3BC; 888, $378, x378\nand 0x378 are the same")
+            ->type_name("ADDR")
+            ->check(kPortAddress);
+        app_.add_flag("-q,--quiet", invocation_.quiet, "print errors only");
+        app_.add_flag("--version", invocation_.version, "show the version");
+
+        Command("detect",
+                "say at which address the emulator answered; when\nnone did, say for each address "
+                "tried what was found\nthere");
+
+        CLI::App& write = ImageCommand(
+            "write",
+            "load FILE into the range, write it into the\nemulator, verify it, hold the target in "
+            "RESET, then\nrelease it",
+            "write releases the target after the RESET time, except when verify fails.");
+        write.add_flag("--no-verify", noVerify_, "write without verifying");
+        write.add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
+        write
+            .add_option(
+                "--reset-ms", invocation_.resetMs,
+                "RESET time after the write, in milliseconds (default\n1000, at most 10000)")
+            ->type_name("N")
+            ->transform(kMilliseconds);
+        ImageCommand("read", "save the emulator's memory in FILE",
+                     "read leaves the target's RESET line as it found it. It never leaves a\n"
+                     "half-written FILE behind: a regular FILE is replaced only once complete,\n"
+                     "keeping its permissions (never setuid/setgid) and owner; links are\n"
+                     "followed, a write-protected FILE is refused, devices and /dev/stdout are\n"
+                     "written in place.");
+        ImageCommand(
+            "verify",
+            "compare the emulator's memory with FILE and list\nthe first differing addresses",
+            "verify leaves the target's RESET line as it found it.")
+            .add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
+
+        CLI::App& reset = Command("reset", "drive the target's RESET line");
+        reset
+            .add_option(
+                "ACTION", resetAction_,
+                "hold, release, toggle (the state found) or pulse\n(hold for MS, then release)")
+            ->required()
+            ->type_name("")
+            ->transform(Choice("a RESET action", {"hold", "release", "toggle", "pulse"}));
+        reset
+            .add_option("MS", pulseMs_, "pulse time in milliseconds (default 1000, at most 10000)")
+            ->type_name("")
+            ->transform(kMilliseconds);
+
+        CLI::App& convert = Command("convert", "convert between image file formats");
+        convert.fallthrough(false);  // it opens no port: --io, --port and --quiet mean nothing here
+        ConvertInvocation& options = invocation_.convert;
+        convert.add_option("INPUT", options.input, "the file to read; - is standard input")
+            ->required()
+            ->type_name("")
+            ->check(kNotEmpty);
+        convert.add_option("OUTPUT", options.output, "the file to write; - is standard output")
+            ->required()
+            ->type_name("")
+            ->check(kNotEmpty);
+        convert.add_option("--type", options.type, std::string("EPROM type: ") + kTypes)
+            ->required()
+            ->type_name("T")
+            ->transform(kEpromType);
+        convert
+            .add_option("--from", options.from, "format of INPUT: bin (the default), hex or xhex")
+            ->type_name("F")
+            ->transform(kFormat);
+        convert.add_option("--to", options.to, "format of OUTPUT (default: that of INPUT)")
+            ->type_name("F")
+            ->transform(kFormat);
+        convert.add_option("--start", options.start, "first address (hexadecimal; default 0)")
+            ->type_name("A");
+        convert
+            .add_option("--end", options.end,
+                        "last address (hexadecimal; default: the type's last\naddress)")
+            ->type_name("A");
+        convert.add_option("--fill", options.fill, "byte of the image outside INPUT (default FF)")
+            ->type_name("BYTE");
+        convert.footer("A and BYTE are hexadecimal without prefix.");
+
+        // `tarvex help [COMMAND]` shows the same texts as --help.
+        help_ = app_.add_subcommand("help", "")->group("");
+        help_->add_option("COMMAND", helpTopic_);
+        app_.footer(kHelpFooter);  // after the commands, which would inherit it
+    }
+
+    Invocation Parse(const std::vector<std::string>& args) {
+        // CLI11 takes the words last to first.
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        try {
+            app_.parse(reversed);
+        } catch (const CLI::CallForHelp&) {
+            invocation_.help = app_.help();
+            return invocation_;
+        } catch (const CLI::ParseError& error) {
+            // A word no command takes shifts the words after it: name that word first.
+            CheckLeftOver();
+            throw UsageError(Where() + error.what(), CommandName());
+        }
+        if (help_->parsed()) {
+            CLI::App* topic = helpTopic_.empty() ? &app_ : Find(helpTopic_);
+            if (!topic) {
+                throw UsageError("help: unknown command '" + helpTopic_ + "'");
+            }
+            // App::help() would describe the selected command, which is help itself.
+            invocation_.help = app_.get_formatter()->make_help(
+                topic, topic == &app_ ? "tarvex" : "tarvex " + helpTopic_,
+                CLI::AppFormatMode::Normal);
+            return invocation_;
+        }
+        if (invocation_.version) {
+            return invocation_;
+        }
+        CheckLeftOver();
+        if (CommandName().empty()) {
+            throw UsageError("no command given");
+        }
+        invocation_.command = CommandName();
+        if (invocation_.portText) {
+            std::uint16_t base = 0;
+            ParsePortAddress(*invocation_.portText, base);
+            invocation_.port = base;
+        }
+        CheckCommand();
+        return invocation_;
+    }
+
+  private:
+    CLI::App& Command(const char* name, const char* description) {
+        CLI::App& command = *app_.add_subcommand(name, description)->group("Commands");
+        command.set_help_flag("-h,--help", "show this text");
+        return command;
+    }
+
+    // read, write and verify: a FILE, its format and a range within an EPROM type.
+    CLI::App& ImageCommand(const char* name, const char* description, const char* note) {
+        CLI::App& command = Command(name, description);
+        command
+            .add_option("FILE", invocation_.file, "the image file; - is standard input or output")
+            ->required()
+            ->type_name("")
+            ->check(kNotEmpty);
+        command.add_option("--type", invocation_.type, std::string("EPROM type: ") + kTypes)
+            ->required()
+            ->type_name("T")
+            ->transform(kEpromType);
+        command
+            .add_option("--format", invocation_.fileType,
+                        "FILE's format: bin (binary image), hex (Intel HEX,\n"
+                        "addresses up to FFFF) or xhex (Intel HEX extended);\n"
+                        "default: xhex for a name ending in .hex, .ihx or\n"
+                        ".ihex, else bin; HEX text given as bin is refused\n"
+                        "unless --format bin is given")
+            ->type_name("F")
+            ->transform(kFormat);
+        command
+            .add_option("--start", startText_,
+                        "first address of the range (hexadecimal, within\nthe type; default 0)")
+            ->type_name("A")
+            ->check(kHexAddress);
+        command
+            .add_option("--end", endText_,
+                        "last address of the range (hexadecimal, within the type;\ndefault: the "
+                        "type's last address)")
+            ->type_name("A")
+            ->check(kHexAddress);
+        command.footer(std::string(kRangeFooter) + "\n" + note);
+        return command;
+    }
+
+    CLI::App* Find(const std::string& name) {
+        for (CLI::App* command : app_.get_subcommands([](const CLI::App*) { return true; })) {
+            if (command->get_name() == name && command != help_) {
+                return command;
+            }
+        }
+        return nullptr;
+    }
+
+    std::string CommandName() const {
+        const auto parsed = app_.get_subcommands();
+        return parsed.empty() ? std::string() : parsed.front()->get_name();
+    }
+
+    std::string Where() const {
+        const std::string name = CommandName();
+        return name.empty() ? "" : name + ": ";
+    }
+
+    // Names the first word that no command took, and why it was not taken.
+    void CheckLeftOver() {
+        const std::vector<std::string> left = app_.remaining(true);
+        if (left.empty()) {
+            return;
+        }
+        const std::string& word = left.front();
+        const std::string name = CommandName();
+        std::int64_t number = 0;
+        if (word.size() > 1 && word[0] == '-' && !ParseCommandNumber(word, number)) {
+            const std::string option = word.substr(0, word.find('='));
+            bool known = !name.empty() &&
+                         app_.get_option_no_throw(option);  // one of the program's, after convert
+            for (CLI::App* command : app_.get_subcommands([](const CLI::App*) { return true; })) {
+                known = known || command->get_option_no_throw(option);
+            }
+            if (!known) {
+                throw UsageError("unknown option '" + word + "'", name);
+            }
+            throw UsageError("option " + option + " does not apply to " +
+                                 (name.empty() ? "the program; give it after its command" : name),
+                             name);
+        }
+        if (name.empty()) {
+            throw UsageError("unknown command '" + word + "'");
+        }
+        throw UsageError(name + " does not take '" + word + "'", name);
+    }
+
+    // What single options cannot check: values that depend on each other.
+    void CheckCommand() {
+        const std::string& command = invocation_.command;
+        if (command == "convert") {
+            if (invocation_.io || invocation_.port) {
+                throw UsageError("--io and --port do not apply to convert", command);
+            }
+            return;
+        }
+        if (command == "reset") {
+            invocation_.resetAction = static_cast<ResetAction>(resetAction_);
+            if (pulseMs_) {
+                if (invocation_.resetAction != ResetAction::Pulse) {
+                    const char* const actions[] = {"hold", "release", "toggle", "pulse"};
+                    throw UsageError(std::string("reset ") + actions[resetAction_] +
+                                         " does not take '" + std::to_string(*pulseMs_) + "'",
+                                     command);
+                }
+                invocation_.resetMs = *pulseMs_;
+            }
+            return;
+        }
+        if (command == "detect") {
+            return;
+        }
+        invocation_.verify = !noVerify_;
+        CLI::App& options = *app_.get_subcommand(command);
+        invocation_.formatGiven = options.count("--format") > 0;
+        if (!invocation_.formatGiven) {
+            invocation_.fileType = FileTypeForName(invocation_.file);
+        }
+        const EpromTypeInfo* type = FindEpromType(invocation_.type);
+        invocation_.end = type->epromEnd;
+        const std::string typeName = std::to_string(type->number);
+        auto address = [&](const char* option, const std::string& text, std::uint32_t& value) {
+            if (options.count(option) == 0) {
+                return;
+            }
+            value = ParseHexAddress(text).value_or(0);
+            if (value > type->epromEnd) {
+                throw UsageError(Where() + option + " '" + text + "' is beyond the last address " +
+                                     HexAddress(type->epromEnd) + " of the " + typeName,
+                                 command);
+            }
+        };
+        address("--start", startText_, invocation_.start);
+        address("--end", endText_, invocation_.end);
+        if (invocation_.start > invocation_.end) {
+            throw UsageError(Where() + "--start " + HexAddress(invocation_.start) +
+                                 " is after --end " + HexAddress(invocation_.end),
+                             command);
+        }
+    }
+
+    CLI::App app_{
+        "Puts an image into the Tarvex II EPROM emulator on a parallel port, reads it\nback, "
+        "verifies it and drives the target's RESET line.",
+        "tarvex"};
+    CLI::App* help_ = nullptr;
+    Invocation invocation_;
+    std::string startText_, endText_, helpTopic_;
+    int resetAction_ = 0;
+    bool noVerify_ = false;
+    std::optional<std::uint32_t> pulseMs_;
+};
 
 }  // namespace
 
@@ -98,310 +518,7 @@ std::uint8_t FileTypeForName(const std::string& file) {
 }
 
 Invocation ParseCommandLine(const std::vector<std::string>& args) {
-    Invocation invocation;
-    std::vector<std::string> words;
-    std::optional<std::string> typeText, startText, endText, resetText, formatText;
-    std::vector<std::string> commandOptions;  // given options that only some commands take
-    bool optionsEnded = false;
-
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (invocation.command == "convert") {
-            invocation.convertArgs.push_back(word);
-            continue;
-        }
-        std::int64_t number = 0;
-        // "-" alone and negative numbers are words, so "reset pulse -5" gets a clear message.
-        if (optionsEnded || word.size() < 2 || word[0] != '-' || ParseCommandNumber(word, number)) {
-            if (invocation.command.empty()) {
-                invocation.command = word;
-            } else {
-                words.push_back(word);
-            }
-            continue;
-        }
-        if (word == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string name = word;
-        std::optional<std::string> attached;
-        if (const auto equals = word.find('='); word.rfind("--", 0) == 0 && equals != word.npos) {
-            name = word.substr(0, equals);
-            attached = word.substr(equals + 1);
-        }
-        auto value = [&]() -> std::string {
-            if (attached) {
-                return *attached;
-            }
-            if (i + 1 >= args.size()) {
-                throw UsageError("option " + name + " needs a value");
-            }
-            return args[++i];
-        };
-        auto flag = [&]() {
-            if (attached) {
-                throw UsageError("option " + name + " takes no value");
-            }
-        };
-        if (name == "--help" || name == "-h") {
-            flag();
-            invocation.help = true;
-        } else if (name == "--version") {
-            flag();
-            invocation.version = true;
-        } else if (name == "--quiet" || name == "-q") {
-            flag();
-            invocation.quiet = true;
-        } else if (name == "--io") {
-            invocation.io = value();
-            if (!IsPortAccessMethod(*invocation.io)) {
-                throw UsageError("--io '" + *invocation.io + "' is not a port access method (use " +
-                                 kIoValues + ")");
-            }
-        } else if (name == "--port") {
-            invocation.portText = value();
-            std::uint16_t base = 0;
-            if (!ParsePortAddress(*invocation.portText, base)) {
-                throw UsageError("--port '" + *invocation.portText +
-                                 "' is not a port base address (write it as 0x378, $378, x378 "
-                                 "or 888; the base + 2 must stay within 0xFFFF)");
-            }
-            invocation.port = base;
-        } else if (name == "--type") {
-            typeText = value();
-            commandOptions.push_back(name);
-        } else if (name == "--start") {
-            startText = value();
-            commandOptions.push_back(name);
-        } else if (name == "--end") {
-            endText = value();
-            commandOptions.push_back(name);
-        } else if (name == "--format") {
-            formatText = value();
-            commandOptions.push_back(name);
-        } else if (name == "--allow-empty") {
-            flag();
-            invocation.allowEmpty = true;
-            commandOptions.push_back(name);
-        } else if (name == "--no-verify") {
-            flag();
-            invocation.verify = false;
-            commandOptions.push_back(name);
-        } else if (name == "--reset-ms") {
-            resetText = value();
-            commandOptions.push_back(name);
-        } else {
-            throw UsageError("unknown option '" + word + "'");
-        }
-    }
-
-    if (invocation.help || invocation.version) {
-        return invocation;
-    }
-    const std::string& command = invocation.command;
-    if (command.empty()) {
-        throw UsageError("no command given");
-    }
-    if (command == "help") {
-        invocation.help = true;
-        return invocation;
-    }
-    if (command == "convert") {
-        if (invocation.io || invocation.port) {
-            throw UsageError("--io and --port do not apply to convert");
-        }
-        return invocation;
-    }
-    if (command != "detect" && command != "reset" && !IsTransfer(command)) {
-        throw UsageError("unknown command '" + command + "'");
-    }
-    for (const std::string& option : commandOptions) {
-        const bool writeOnly = option == "--no-verify" || option == "--reset-ms";
-        const bool loads = option == "--allow-empty";
-        if (writeOnly ? command != "write"
-            : loads   ? command != "write" && command != "verify"
-                      : !IsTransfer(command)) {
-            throw UsageError("option " + option + " does not apply to " + command);
-        }
-    }
-
-    if (command == "detect") {
-        if (!words.empty()) {
-            throw UsageError("detect takes no argument, but got '" + words.front() + "'");
-        }
-        return invocation;
-    }
-
-    if (command == "reset") {
-        if (words.empty()) {
-            throw UsageError("reset needs hold, release, toggle or pulse");
-        }
-        const std::string& action = words.front();
-        if (action == "hold") {
-            invocation.resetAction = ResetAction::Hold;
-        } else if (action == "release") {
-            invocation.resetAction = ResetAction::Release;
-        } else if (action == "toggle") {
-            invocation.resetAction = ResetAction::Toggle;
-        } else if (action == "pulse") {
-            invocation.resetAction = ResetAction::Pulse;
-        } else {
-            throw UsageError("reset '" + action + "': use hold, release, toggle or pulse");
-        }
-        const std::size_t allowed = invocation.resetAction == ResetAction::Pulse ? 2 : 1;
-        if (words.size() > allowed) {
-            throw UsageError("reset " + action + " does not take '" + words[allowed] + "'");
-        }
-        if (words.size() == 2) {
-            invocation.resetMs = ParseMilliseconds("reset pulse time", words[1]);
-        }
-        return invocation;
-    }
-
-    // write, read, verify
-    if (words.empty()) {
-        throw UsageError(command + " needs a FILE");
-    }
-    if (words.size() > 1) {
-        throw UsageError(command + " takes one FILE, but got also '" + words[1] + "'");
-    }
-    if (words.front().empty()) {
-        throw UsageError(command + ": the FILE name is empty");
-    }
-    invocation.file = words.front();
-    if (!typeText) {
-        throw UsageError(command + " needs --type (2764, 27128, 27256, 27512 or 27010)");
-    }
-    std::int64_t typeNumber = 0;
-    const EpromTypeInfo* type =
-        ParseCommandNumber(*typeText, typeNumber)
-            ? FindEpromType(static_cast<std::uint32_t>(typeNumber < 0 ? 0 : typeNumber))
-            : nullptr;
-    if (!type) {
-        throw UsageError("--type '" + *typeText +
-                         "' is not an EPROM type (use 2764, 27128, 27256, 27512 or 27010)");
-    }
-    invocation.type = type->number;
-    invocation.end = type->epromEnd;
-    const std::string typeName = std::to_string(type->number);
-    auto address = [&](const char* option, const std::string& text) {
-        const auto value = ParseHexAddress(text);
-        if (!value) {
-            throw UsageError(std::string(option) + " '" + text +
-                             "' is not a hexadecimal address (e.g. 1FFF or 0x1FFF)");
-        }
-        if (*value > type->epromEnd) {
-            throw UsageError(std::string(option) + " '" + text + "' is beyond the last address " +
-                             HexAddress(type->epromEnd) + " of the " + typeName);
-        }
-        return *value;
-    };
-    if (startText) {
-        invocation.start = address("--start", *startText);
-    }
-    if (endText) {
-        invocation.end = address("--end", *endText);
-    }
-    if (invocation.start > invocation.end) {
-        throw UsageError("--start " + HexAddress(invocation.start) + " is after --end " +
-                         HexAddress(invocation.end));
-    }
-    if (formatText) {
-        const auto fileType = ParseFormat(*formatText);
-        if (!fileType) {
-            throw UsageError("--format '" + *formatText +
-                             "' is not a file format (use bin, hex or xhex)");
-        }
-        invocation.fileType = *fileType;
-        invocation.formatGiven = true;
-    } else {
-        invocation.fileType = FileTypeForName(invocation.file);
-    }
-    if (resetText) {
-        invocation.resetMs = ParseMilliseconds("--reset-ms", *resetText);
-    }
-    return invocation;
-}
-
-const char* HelpText() {
-    return R"(Usage: tarvex [--io BACKEND] [--port ADDR] [--quiet] COMMAND [ARGUMENTS]
-
-Puts an image into the Tarvex II EPROM emulator on a parallel port, reads it
-back, verifies it and drives the target's RESET line.
-
-Commands:
-  detect                 say at which address the emulator answered; when none
-                         did, say for each address tried what was found there
-  write FILE --type T [--format F] [--start A] [--end A] [--no-verify]
-        [--reset-ms N] [--allow-empty]
-                         load FILE into the range, write it into the emulator,
-                         verify it, hold the target in RESET for N ms (default
-                         1000, at most 10000), then release it
-  read FILE --type T [--format F] [--start A] [--end A]
-                         save the emulator's memory in FILE
-  verify FILE --type T [--format F] [--start A] [--end A] [--allow-empty]
-                         compare the emulator's memory with FILE and list the
-                         first differing addresses
-  reset hold|release|toggle|pulse [MS]
-                         drive the target's RESET line; pulse holds it for MS
-                         milliseconds (default 1000, at most 10000)
-  convert INPUT OUTPUT --type T [...]
-                         convert between image file formats; see
-                         'tarvex convert --help'
-
-Options:
-  --io BACKEND    port access method: ppdev (the default), direct, sim,
-                  sim:none, sim:0x278,... (overrides TARVEX_IO)
-  --port ADDR     use the emulator at this base address instead of searching
-                  0x278, 0x378 and 0x3BC; 888, $378, x378 and 0x378 are the same
-  --quiet, -q     print errors only
-  --type T        EPROM type: 2764, 27128, 27256, 27512 or 27010
-  --format F      FILE's format: bin (binary image), hex (Intel HEX, addresses
-                  up to FFFF) or xhex (Intel HEX extended). Default: xhex for a
-                  FILE named *.hex, *.ihx or *.ihex, else bin; HEX text given as
-                  bin is refused unless --format bin is given
-  --start A       first and last address of the range (hexadecimal, within
-  --end A         the type; default: the whole type). The range holds
-                  end - start + 1 bytes; they go to the emulator from address
-                  0. A binary FILE holds them from its first byte, a HEX FILE
-                  at their own addresses
-  --no-verify     write without verifying
-  --reset-ms N    RESET time after a write, in milliseconds
-  --allow-empty   accept an empty FILE (the range is then all FF)
-  --help, -h      show this text
-  --version       show the version
-
-A binary FILE shorter than the range leaves the rest of the range at FF; bytes
-beyond the range are ignored. A HEX FILE puts each record at its own address
-(0 is the type's first byte): a record outside the range fails the load, and
-the bytes it does not supply are FF. FILE - is standard input or output.
-read never leaves a half-written FILE behind: a regular FILE is replaced only
-once complete, keeping its permissions (never setuid/setgid) and owner; links
-are followed, a write-protected FILE is refused, devices and /dev/stdout are
-written in place.
-detect, read and verify leave the target's RESET line as they found it; write
-releases the target after the RESET time, except when verify fails.
-ADDR, T, N and MS are decimal, or hexadecimal after $, x or 0x, as in the
-program's own command line.
-
-Exit status:
-  0    success
-  1    the emulator does not hold the image (verify found a difference)
-  2    usage error
-  3    port access could not be opened, no emulator answered, the emulator
-       stopped answering during a transfer, or it did not confirm the RESET
-       state asked for
-  4    file error: not found, unreadable, empty or unwritable, a HEX FILE that
-       does not load, or a trace that could not be written
-  128+N  stopped by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP); the target
-       is left in RESET
-
-Environment:
-  TARVEX_IO         port access method when --io is not given
-  TARVEX_SIM_STATE  file keeping the simulated emulator's memory between runs
-  TARVEX_TRACE      file recording every port access
-)";
+    return Parser().Parse(args);
 }
 
 }  // namespace tarvex::cli

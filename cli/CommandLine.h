@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvex::cli {
@@ -23,13 +24,22 @@ enum class ResetAction { Hold, Release, Toggle, Pulse };
 inline constexpr std::uint32_t kDefaultResetMs = 1000;
 inline constexpr std::uint32_t kMaxResetMs = 10000;
 
+// `convert`'s options; it touches no port.
+struct ConvertInvocation {
+    std::string input, output;
+    std::uint16_t type = 0;
+    std::optional<std::uint8_t> from, to;  // FileType; --to defaults to --from, --from to bin
+    // Hexadecimal texts, checked against the type the way the Options window checks them.
+    std::optional<std::string> start, end, fill;
+};
+
 // What the words after the program name ask for.
 struct Invocation {
     std::optional<std::string> io;        // --io, overrides TARVEX_IO
     std::optional<std::uint16_t> port;    // --port; without it the standard addresses are searched
     std::optional<std::string> portText;  // --port as typed, for messages
     bool quiet = false;
-    bool help = false;
+    std::optional<std::string> help;  // --help: the text to show
     bool version = false;
 
     std::string command;                      // detect, write, read, verify, reset, convert
@@ -43,13 +53,20 @@ struct Invocation {
     bool verify = true;                       // write without --no-verify
     std::uint32_t resetMs = kDefaultResetMs;  // --reset-ms, or the MS of reset pulse
     ResetAction resetAction = ResetAction::Hold;
-    std::vector<std::string> convertArgs;  // the words after "convert", untouched
+    ConvertInvocation convert;
 };
 
 // A command line that cannot be carried out; the text says which word and why.
 class UsageError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit UsageError(const std::string& what, std::string command = {})
+        : std::runtime_error(what), command_(std::move(command)) {}
+
+    // The command whose --help explains the mistake; empty for the program's own.
+    const std::string& Command() const { return command_; }
+
+  private:
+    std::string command_;
 };
 
 // Throws UsageError. Every check that needs no file and no port happens here, so a wrong
@@ -58,8 +75,5 @@ Invocation ParseCommandLine(const std::vector<std::string>& args);
 
 // The format a FILE's name suggests: xhex for .hex, .ihx and .ihex (any case), else bin.
 std::uint8_t FileTypeForName(const std::string& file);
-
-// The --help text, with the exit statuses.
-const char* HelpText();
 
 }  // namespace tarvex::cli

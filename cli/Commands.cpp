@@ -794,12 +794,13 @@ int Main(const std::vector<std::string>& args) {
     try {
         invocation = ParseCommandLine(args);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "tarvex: %s\nTry 'tarvex --help' for more information.\n",
-                     PrintableName(error.what()).c_str());
+        const std::string command = error.Command().empty() ? "" : " " + error.Command();
+        std::fprintf(stderr, "tarvex: %s\nTry 'tarvex%s --help' for more information.\n",
+                     PrintableName(error.what()).c_str(), command.c_str());
         return kExitUsage;
     }
     if (invocation.help) {
-        std::fputs(HelpText(), stdout);
+        std::fputs(invocation.help->c_str(), stdout);
         return kExitSuccess;
     }
     if (invocation.version) {
@@ -808,7 +809,7 @@ int Main(const std::vector<std::string>& args) {
     }
     InstallSignalHandlers();
     if (invocation.command == "convert") {
-        const int status = RunConvert(invocation.convertArgs);
+        const int status = RunConvert(invocation.convert);
         return Stopped() ? kExitSignal + stopSignal : status;
     }
     TerminalHost host(TerminalHost::ModeFor(invocation.quiet));

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <string>
-#include <vector>
+#include "cli/CommandLine.h"
 
 namespace tarvex::cli {
 
-// `tarvex convert INPUT OUTPUT --type T [...]`: `args` are the words after "convert".
-// Returns the exit status (0, 2 usage, 4 load or save failed).
-int RunConvert(const std::vector<std::string>& args);
+// `tarvex convert INPUT OUTPUT --type T [...]`. Returns the exit status (0, 2 usage: a range
+// or fill value the Options window would refuse, 4 load or save failed).
+int RunConvert(const ConvertInvocation& arguments);
 
 }  // namespace tarvex::cli

@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh run|test
 set -euo pipefail
 
-run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev)
+run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libcli11-dev)
 test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
   srecord binutils clang libclang-rt-14-dev)
 

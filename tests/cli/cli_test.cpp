@@ -299,6 +299,16 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
                "--reset-ms", "0"}, 0, "", {}, true},
     StatusCase{"QuietReadLeavesResetHeld", "sim", {"read", "new.hex", "--type", "2764",
                "--format", "xhex", "--quiet"}, 0, ""},
+    StatusCase{"CommandHelp", nullptr, {"reset", "--help"}, 0,
+               "Usage: tarvex [--io BACKEND] [--port ADDR] [--quiet] reset [OPTION...] ACTION [MS]"},
+    StatusCase{"HelpCommand", nullptr, {"help", "convert"}, 0, "Usage: tarvex convert"},
+    StatusCase{"HelpCommandAlone", nullptr, {"help"}, 0, "Exit status:\n  0      success"},
+    StatusCase{"NumbersInAnyFormOptionsAnywhere", "sim:0x278,0x378", {"read", "new.bin", "--port",
+               "888", "--type", "$ACC", "--end", "0x1FFF", "-q"}, 0, ""},
+    StatusCase{"NoVerifyWritesOverABadCell", "sim:0x378/bad=0x123", {"write", "image.bin",
+               "--no-verify", "--type", "2764", "--reset-ms", "0"}, 0, "not verified", {}, true},
+    StatusCase{"HexNameLoadsAsHex", "sim", {"write", "broken.hex", "--type", "2764"}, 4, "",
+               {"Invalid file structure , line #3"}},
     StatusCase{"QuietResetToggle", "sim", {"-q", "reset", "toggle"}, 0, "", {}, true},
     StatusCase{"ResetPulse", "sim", {"reset", "pulse", "$5"}, 0, "target reset and released", {},
                true},
@@ -338,9 +348,9 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
                "--format", "hex"}, 0, ""},
     // Plain mistakes.
     StatusCase{"EmptyTypeInConvert", nullptr, {"convert", "image.bin", "o.bin", "--type", ""}, 2,
-               "", {"unknown EPROM type"}},
+               "", {"--type: '' is not an EPROM type"}},
     StatusCase{"UnknownPortAccessMethod", "sim", {"--io", "garbage", "detect"}, 2, "",
-               {"--io 'garbage' is not a port access method"}},
+               {"--io: 'garbage' is not a port access method"}},
     StatusCase{"HexFileByItsName", "sim", {"-q", "write", "good.hex", "--type", "2764",
                "--reset-ms", "0"}, 0, "", {}, true},
     StatusCase{"HexTextLoadedAsBinary", "sim", {"write", "good.txt", "--type", "2764"}, 2, "",
@@ -464,5 +474,89 @@ TEST_F(CliTest, MismatchListsSixteenAddressesAndCountsTheRest) {
     }
     EXPECT_THAT(result.err, HasSubstr(expected + "  and 240 more\n"));
 }
+
+// A wrong command line: exit 2 before the port is opened, one line naming the word and why,
+// then where to read more.
+struct UsageCase {
+    const char* name;
+    Words args;
+    std::string why;
+    std::string command = {};  // whose --help the hint names
+};
+
+class CliUsageTest : public CliTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsageTest, ExitsWithUsageAndNamesTheWordAndWhy) {
+    const UsageCase& row = GetParam();
+    const RunResult result = Run("sim", row.args, true);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    const std::string hint = "Try 'tarvex " + (row.command.empty() ? "" : row.command + " ") +
+                             "--help' for more information.\n";
+    EXPECT_THAT(result.err, ::testing::MatchesRegex("tarvex: [^\n]+\n[^\n]+\n"));
+    EXPECT_THAT(result.err, HasSubstr(row.why));
+    EXPECT_THAT(result.err, ::testing::EndsWith(hint));
+    EXPECT_FALSE(fs::exists(work_ / "trace.txt")) << "the port was opened";
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(BadForms, CliUsageTest, ::testing::Values(
+    UsageCase{"NoCommand", {}, "no command given"},
+    UsageCase{"UnknownCommand", {"flash"}, "unknown command 'flash'"},
+    UsageCase{"HelpOnUnknownCommand", {"help", "flash"}, "help: unknown command 'flash'"},
+    UsageCase{"UnknownProgramOption", {"--bogus", "detect"}, "unknown option '--bogus'", "detect"},
+    UsageCase{"PortMissingValue", {"detect", "--port"}, "--port", "detect"},
+    UsageCase{"PortOutOfRange", {"--port", "$FFFE", "detect"}, "'$FFFE' is not a port base address",
+              "detect"},
+    UsageCase{"IoEmpty", {"--io", "", "detect"}, "'' is not a port access method", "detect"},
+    UsageCase{"DetectTakesNoArgument", {"detect", "0x378"}, "detect does not take '0x378'", "detect"},
+    UsageCase{"DetectGetsWriteOption", {"detect", "--type", "2764"},
+              "option --type does not apply to detect", "detect"},
+    UsageCase{"WriteMissingFile", {"write", "--type", "2764"}, "FILE is required", "write"},
+    UsageCase{"WriteMissingType", {"write", "image.bin"}, "--type is required", "write"},
+    UsageCase{"WriteTypeMissingValue", {"write", "image.bin", "--type"}, "--type: 1 required T missing",
+              "write"},
+    UsageCase{"WriteUnknownType", {"write", "image.bin", "--type", "2765"},
+              "'2765' is not an EPROM type (use 2764, 27128, 27256, 27512 or 27010)", "write"},
+    UsageCase{"WriteUnknownOption", {"write", "image.bin", "--type", "2764", "--verify"},
+              "unknown option '--verify'", "write"},
+    UsageCase{"WriteResetTooLong", {"write", "image.bin", "--type", "2764", "--reset-ms", "10001"},
+              "'10001' is longer than 10 s (10000 ms)", "write"},
+    UsageCase{"WriteStartBeyondType", {"write", "image.bin", "--type", "2764", "--start", "2000"},
+              "--start '2000' is beyond the last address 01FFF of the 2764", "write"},
+    UsageCase{"WriteEndNotHexadecimal", {"write", "image.bin", "--type", "2764", "--end", "12G"},
+              "'12G' is not a hexadecimal address", "write"},
+    UsageCase{"WriteTwoFiles", {"write", "image.bin", "old.bin", "--type", "2764"},
+              "write does not take 'old.bin'", "write"},
+    UsageCase{"ReadGetsWriteOption", {"read", "new.bin", "--type", "2764", "--reset-ms", "5"},
+              "option --reset-ms does not apply to read", "read"},
+    UsageCase{"ReadUnknownFormat", {"read", "new.bin", "--type", "2764", "--format", "srec"},
+              "'srec' is not a file format (use bin, hex or xhex)", "read"},
+    UsageCase{"ReadEmptyFileName", {"read", "", "--type", "2764"}, "FILE: must not be empty", "read"},
+    UsageCase{"VerifyGetsWriteFlag", {"verify", "image.bin", "--type", "2764", "--no-verify"},
+              "option --no-verify does not apply to verify", "verify"},
+    UsageCase{"ResetMissingAction", {"reset"}, "ACTION is required", "reset"},
+    UsageCase{"ResetUnknownAction", {"reset", "now"},
+              "'now' is not a RESET action (use hold, release, toggle or pulse)", "reset"},
+    UsageCase{"ResetHoldTakesNoTime", {"reset", "hold", "5"}, "reset hold does not take '5'", "reset"},
+    UsageCase{"ResetPulseNegative", {"reset", "pulse", "-5"}, "'-5' is negative", "reset"},
+    UsageCase{"ResetPulseTooLong", {"reset", "pulse", "$2711"}, "'$2711' is longer than 10 s",
+              "reset"},
+    UsageCase{"ResetGetsImageOption", {"reset", "hold", "--format", "hex"},
+              "option --format does not apply to reset", "reset"},
+    UsageCase{"ConvertMissingOutput", {"convert", "image.bin", "--type", "2764"}, "OUTPUT is required",
+              "convert"},
+    UsageCase{"ConvertTypeBeyond16Bits", {"convert", "image.bin", "o.bin", "--type", "$10000"},
+              "'$10000' is not an EPROM type", "convert"},
+    UsageCase{"ConvertUnknownFormat", {"convert", "image.bin", "o.hex", "--type", "2764", "--to",
+              "srec"}, "'srec' is not a file format", "convert"},
+    UsageCase{"ConvertGetsPortAfter", {"convert", "image.bin", "o.bin", "--type", "2764", "--port",
+              "$378"}, "option --port does not apply to convert", "convert"},
+    UsageCase{"ConvertGetsIoBefore", {"--io", "sim", "convert", "image.bin", "o.bin", "--type",
+              "2764"}, "--io and --port do not apply to convert", "convert"},
+    UsageCase{"ConvertGetsImageOption", {"convert", "image.bin", "o.hex", "--type", "2764",
+              "--format", "hex"}, "option --format does not apply to convert", "convert"}),
+    kRowName);
+// clang-format on
 
 }  // namespace

@@ -16,7 +16,7 @@ run() { # run NAME STATUS FIRST_STDERR_LINE ARGS...
         { fail "$name: exit $got, expected $status; stderr:" && sed 's/^/    /' "$name.err"; }
 }
 printf ':100000000102030405060708090A0B0C0D0E0F1068\r\n:00000001FF\r\n' >good.hex && : >empty.hex
-run no_arguments 2 "tarvex convert: expected INPUT and OUTPUT"
+run no_arguments 2 "tarvex: convert: INPUT is required"
 run start_past_eprom 2 "Error: Incorrect buffer start selected!" good.hex o --type 2764 --start 2000
 run missing_input 4 "tarvex: cannot open missing.hex: No such file or directory" missing.hex o --type 2764
 run empty_hex 4 "Error: No EOF record found" empty.hex o --type 2764 --from hex
