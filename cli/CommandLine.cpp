@@ -250,6 +250,25 @@ class Parser {
                 "RESET time after the write, in milliseconds (default\n1000, at most 10000)")
             ->type_name("N")
             ->transform(kMilliseconds);
+        CLI::Option* watch = write.add_flag(
+            "--watch", invocation_.watch,
+            "after the write, watch FILE and write what changed\neach time it changes (Ctrl-C "
+            "ends)");
+        CLI::Option* changedOnly =
+            write
+                .add_option("--changed-only", invocation_.previousFile,
+                            "write only the bytes where FILE differs from\nPREVIOUS, which the "
+                            "emulator holds already")
+                ->type_name("PREVIOUS")
+                ->check(kNotEmpty)
+                ->excludes(watch);
+        write
+            .add_option("--verify", verifyWhat_,
+                        "with --watch or --changed-only: verify all of the\nrange (the default) "
+                        "or only the bytes written")
+            ->type_name("all|changed")
+            ->transform(Choice("a verify mode", {"all", "changed"}));
+        static_cast<void>(changedOnly);
         ImageCommand("read", "save the emulator's memory in FILE",
                      "read leaves the target's RESET line as it found it. It never leaves a\n"
                      "half-written FILE behind: a regular FILE is replaced only once complete,\n"
@@ -305,6 +324,11 @@ class Parser {
             ->type_name("A");
         convert.add_option("--fill", options.fill, "byte of the image outside INPUT (default FF)")
             ->type_name("BYTE");
+        convert
+            .add_option("--hex-base", hexBaseText_,
+                        "HEX file address of the EPROM's first byte\n(default 0)")
+            ->type_name("A")
+            ->check(kHexAddress);
         convert.footer("A and BYTE are hexadecimal without prefix.");
 
         // `tarvex help [COMMAND]` shows the same texts as --help.
@@ -393,6 +417,12 @@ class Parser {
                         "type's last address)")
             ->type_name("A")
             ->check(kHexAddress);
+        command
+            .add_option("--hex-base", hexBaseText_,
+                        "HEX file address of the EPROM's first byte\n(hexadecimal; default 0): "
+                        "--hex-base E000 puts\nrecords E000-FFFF at 0000-1FFF")
+            ->type_name("A")
+            ->check(kHexAddress);
         command.footer(std::string(kRangeFooter) + "\n" + note);
         return command;
     }
@@ -452,6 +482,11 @@ class Parser {
             if (invocation_.io || invocation_.port) {
                 throw UsageError("--io and --port do not apply to convert", command);
             }
+            const ConvertInvocation& convert = invocation_.convert;
+            const std::uint8_t from = convert.from.value_or(0);
+            invocation_.convert.hexBase =
+                HexBase(command, from != 0 || convert.to.value_or(from) != 0,
+                        FindEpromType(convert.type)->epromEnd);
             return;
         }
         if (command == "reset") {
@@ -497,6 +532,44 @@ class Parser {
                                  " is after --end " + HexAddress(invocation_.end),
                              command);
         }
+        invocation_.hexBase = HexBase(command, invocation_.fileType != 0, type->epromEnd);
+        if (command == "read" && invocation_.fileType == 2 &&
+            std::uint64_t{invocation_.hexBase} + invocation_.end > 0xFFFFF) {
+            throw UsageError(Where() + "--hex-base " + hexBaseText_ +
+                                 ": addresses above FFFFF do not fit Intel HEX extended "
+                                 "segment records",
+                             command);
+        }
+        if (command == "write") {
+            if (invocation_.watch && invocation_.file == "-") {
+                throw UsageError(Where() + "--watch needs a FILE to watch, not standard input",
+                                 command);
+            }
+            if (options.count("--verify") > 0 && !invocation_.watch && !invocation_.previousFile) {
+                throw UsageError(Where() + "--verify applies with --watch or --changed-only",
+                                 command);
+            }
+            invocation_.verifyChangedOnly = verifyWhat_ == 1;
+        }
+    }
+
+    // --hex-base: only for HEX files, and the type's last byte must keep a 32-bit address.
+    std::uint32_t HexBase(const std::string& command, bool hexFiles, std::uint32_t epromEnd) {
+        CLI::App& options = *app_.get_subcommand(command);
+        if (options.count("--hex-base") == 0) {
+            return 0;
+        }
+        if (!hexFiles) {
+            throw UsageError(Where() + "--hex-base applies to HEX files (--format hex or xhex)",
+                             command);
+        }
+        const std::uint32_t base = ParseHexAddress(hexBaseText_).value_or(0);
+        if (std::uint64_t{base} + epromEnd > 0xFFFFFFFF) {
+            throw UsageError(Where() + "--hex-base '" + hexBaseText_ +
+                                 "' puts the type's last byte beyond address FFFFFFFF",
+                             command);
+        }
+        return base;
     }
 
     CLI::App app_{
@@ -505,7 +578,8 @@ class Parser {
         "tarvex"};
     CLI::App* help_ = nullptr;
     Invocation invocation_;
-    std::string startText_, endText_, helpTopic_;
+    std::string startText_, endText_, hexBaseText_, helpTopic_;
+    int verifyWhat_ = 0;
     int resetAction_ = 0;
     bool noVerify_ = false;
     std::optional<std::uint32_t> pulseMs_;

@@ -31,6 +31,7 @@ struct ConvertInvocation {
     std::optional<std::uint8_t> from, to;  // FileType; --to defaults to --from, --from to bin
     // Hexadecimal texts, checked against the type the way the Options window checks them.
     std::optional<std::string> start, end, fill;
+    std::uint32_t hexBase = 0;  // --hex-base: the HEX file address of EPROM byte 0
 };
 
 // What the words after the program name ask for.
@@ -53,6 +54,10 @@ struct Invocation {
     bool verify = true;                       // write without --no-verify
     std::uint32_t resetMs = kDefaultResetMs;  // --reset-ms, or the MS of reset pulse
     ResetAction resetAction = ResetAction::Hold;
+    std::uint32_t hexBase = 0;                // --hex-base: the HEX file address of EPROM byte 0
+    bool watch = false;                       // write --watch
+    std::optional<std::string> previousFile;  // write --changed-only PREVIOUS_FILE
+    bool verifyChangedOnly = false;           // --verify changed (with --watch, --changed-only)
     ConvertInvocation convert;
 };
 

@@ -409,6 +409,7 @@ int Session::LoadImage() {
     image_->SelectType(type->number, type->epromEnd);
     image_->BufferStart = invocation_.start;
     image_->BufferEnd = invocation_.end;
+    image_->HexBase = invocation_.hexBase;
     if (invocation_.fileType != 0) {
         return LoadHexImage();
     }
@@ -476,8 +477,10 @@ int Session::LoadHexImage() {
 // Whether the writer goes as far as creating the file. What it refuses, it refuses before
 // touching any file; knowing it before the port is opened spares a pointless read.
 bool Session::WriterAccepts() const {
-    return invocation_.fileType == 0 || (FileLoader::IsValidFileName(invocation_.file) &&
-                                         !(invocation_.fileType == 1 && invocation_.end > 0xFFFF));
+    return invocation_.fileType == 0 ||
+           (FileLoader::IsValidFileName(invocation_.file) &&
+            !(invocation_.fileType == 1 &&
+              std::uint64_t{invocation_.hexBase} + invocation_.end > 0xFFFF));
 }
 
 // Before any port access: a file that must not or cannot be written is found out at once.
@@ -495,6 +498,8 @@ int Session::SaveImage() {
     model_->FileType = invocation_.fileType;
     model_->BufferStart = invocation_.start;
     model_->BufferEnd = invocation_.end;
+    model_->HexBase = invocation_.hexBase;
+    model_->HexBase = invocation_.hexBase;
     CommandFiles files(&output_, invocation_.file);
     AboutFile host(host_, File());
     FileWriter writer(*model_, host, files);

@@ -58,6 +58,7 @@ int RunConvert(const ConvertInvocation& arguments) {
         return kUsage;
     }
     model->SelectType(type->number, type->epromEnd);
+    model->HexBase = arguments.hexBase;
     // Start first: with the whole type selected, any valid pair passes in this order.
     if (!ApplyField(*model, host, RangeField::BufferStart, arguments.start) ||
         !ApplyField(*model, host, RangeField::BufferEnd, arguments.end)) {
@@ -84,7 +85,8 @@ int RunConvert(const ConvertInvocation& arguments) {
     // a file the writer refuses by name or range is left to the writer's own message.
     SafeOutputFile file;
     const bool accepted =
-        to == 0 || (FileLoader::IsValidFileName(output) && !(to == 1 && model->BufferEnd > 0xFFFF));
+        to == 0 || (FileLoader::IsValidFileName(output) &&
+                    !(to == 1 && std::uint64_t{model->HexBase} + model->BufferEnd > 0xFFFF));
     if (accepted && !file.Open(OutputName(output))) {
         std::cerr << "tarvex: " << file.Error() << '\n';
         return kFailed;
