@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -23,11 +24,13 @@
 #include "cli/Convert.h"
 #include "cli/Files.h"
 #include "cli/TerminalHost.h"
+#include "cli/Watch.h"
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
 #include "image/HexText.h"
 #include "image/ImageModel.h"
 #include "image/SafeOutputFile.h"
+#include "link/Differential.h"
 #include "link/Emulator.h"
 #include "link/IoPort.h"
 #include "link/PortBackends.h"
@@ -85,6 +88,10 @@ bool Stopped() {
     return stopSignal != 0;
 }
 
+std::string Count(std::uint64_t count, const char* thing) {
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
 constexpr std::size_t kListedDifferences = 16;
 
 std::string PortText(std::uint16_t base) {
@@ -138,6 +145,7 @@ class Session {
     int Steps(std::initializer_list<Step> steps);
     int Detect();
     int Write();
+    int Watch();
     int Read();
     int Verify();
     int Reset();
@@ -148,10 +156,18 @@ class Session {
     int FindEmulator();
     std::string Diagnose(std::uint16_t base);
     int LoadImage();
-    int LoadHexImage();
+    int LoadPrevious();
+    int LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into);
     bool WriterAccepts() const;
     int SaveImage();
     void SelectType();
+    struct Cycle {
+        std::uint64_t changed = 0;  // bytes written
+        std::size_t runs = 0;
+        bool rewritten = false;  // the whole range, after a failed verify
+    };
+    int WriteImage(const ImageModel* before, Cycle& cycle);
+    int HoldAndRelease();
     bool Transfer(const char* label, bool (*run)(EmulatorLink&, std::uint32_t, std::uint32_t));
     int StillAnswers(const char* during);
     int ReportMismatch();
@@ -175,7 +191,9 @@ class Session {
     TerminalHost& host_;
     std::chrono::steady_clock::time_point began_;
     std::unique_ptr<ImageModel> model_ = std::make_unique<ImageModel>();
-    std::unique_ptr<ImageModel> image_;  // the file, kept to compare with what was read back
+    std::unique_ptr<ImageModel> image_;     // the file, kept to compare with what was read back
+    std::unique_ptr<ImageModel> previous_;  // --changed-only: what the emulator holds already
+    std::unique_ptr<ImageModel> written_;   // --watch: what the last cycle left in the emulator
     std::unique_ptr<TIoPort> port_;
     std::unique_ptr<EmulatorLink> link_;
     SafeOutputFile output_;
@@ -403,44 +421,65 @@ bool LooksLikeIntelHex(const std::uint8_t* bytes, std::size_t size) {
 }
 
 int Session::LoadImage() {
+    return LoadFile(invocation_.file, image_);
+}
+
+int Session::LoadPrevious() {
+    return invocation_.previousFile ? LoadFile(*invocation_.previousFile, previous_) : kExitSuccess;
+}
+
+// Loads `file` into a fresh image, as the window would into an erased one: a failed load
+// leaves nothing half-loaded behind for the emulator.
+int Session::LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into) {
     const EpromTypeInfo* type = FindEpromType(invocation_.type);
-    image_ = std::make_unique<ImageModel>();
-    image_->FillValue = 0xFF;
-    image_->SelectType(type->number, type->epromEnd);
-    image_->BufferStart = invocation_.start;
-    image_->BufferEnd = invocation_.end;
-    image_->HexBase = invocation_.hexBase;
+    into = std::make_unique<ImageModel>();
+    ImageModel& image = *into;
+    image.FillValue = 0xFF;
+    image.SelectType(type->number, type->epromEnd);
+    image.BufferStart = invocation_.start;
+    image.BufferEnd = invocation_.end;
+    image.HexBase = invocation_.hexBase;
+    const std::string name = PrintableName(file);
     if (invocation_.fileType != 0) {
-        return LoadHexImage();
+        // Looked at from outside only, so that a pipe reaches the loader unread.
+        if (const std::string cause = InputFileProblem(file); !cause.empty()) {
+            return Fail(kExitFileError, "cannot open " + name + ": " + cause);
+        }
+        image.FileType = invocation_.fileType;
+        AboutFile host(host_, name);
+        CommandFiles files;
+        FileLoader loader(image, host, files);
+        loader.LoadFileToBuffer(file);
+        // The loader has said what failed and where.
+        return image.ReadError && !Stopped() ? kExitFileError : kExitSuccess;
     }
-    const std::string& file = invocation_.file;
     CommandFiles files;
-    FileLoader loader(*image_, host_, files);
+    FileLoader loader(image, host_, files);
     if (!loader.OpenImageFile(file)) {
         if (Stopped()) {
             return kExitSuccess;  // a FIFO without a writer, given up on
         }
         const std::string cause = InputFileProblem(file);
         return Fail(kExitFileError,
-                    "cannot open " + File() + ": " + (cause.empty() ? "not a file name" : cause));
+                    "cannot open " + name + ": " + (cause.empty() ? "not a file name" : cause));
     }
     loader.ReadImage(invocation_.start, invocation_.end);
     if (Stopped()) {
         return kExitSuccess;
     }
-    if (image_->ReadError) {
+    if (image.ReadError) {
         const std::string cause = InputFileProblem(file);
         return Fail(kExitFileError,
-                    "cannot read " + File() + ": " + (cause.empty() ? "read error" : cause));
+                    "cannot read " + name + ": " + (cause.empty() ? "read error" : cause));
     }
     if (files.BytesRead() == 0 && !invocation_.allowEmpty) {
         return Fail(kExitFileError,
-                    File() + " is empty (give --allow-empty to use the range " + "filled with FF)");
+                    name + " is empty (give --allow-empty to use the range filled with FF)");
     }
     if (!invocation_.formatGiven &&
-        LooksLikeIntelHex(&image_->DataBuffer[invocation_.start],
+        LooksLikeIntelHex(&image.DataBuffer[invocation_.start],
                           std::min<std::uint64_t>(files.BytesRead(), Size()))) {
-        return Fail(kExitUsage, File() +
+        return Fail(kExitUsage, name +
                                     " looks like Intel HEX text, not a binary image: give "
                                     "--format xhex (or hex) to load its records, or --format bin "
                                     "to load its characters as bytes");
@@ -449,29 +488,14 @@ int Session::LoadImage() {
     if (file != "-" && stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         const auto size = static_cast<std::uint64_t>(info.st_size);
         if (size < Size()) {
-            host_.Note(File() + " has " + std::to_string(size) + " bytes; the rest of the " +
+            host_.Note(name + " has " + std::to_string(size) + " bytes; the rest of the " +
                        std::to_string(Size()) + "-byte range is FF");
         } else if (size > Size()) {
-            host_.Note(File() + " has " + std::to_string(size) + " bytes; only the first " +
+            host_.Note(name + " has " + std::to_string(size) + " bytes; only the first " +
                        std::to_string(Size()) + " fit the range");
         }
     }
     return kExitSuccess;
-}
-
-int Session::LoadHexImage() {
-    const std::string& file = invocation_.file;
-    // Looked at from outside only, so that a pipe reaches the loader unread.
-    if (const std::string cause = InputFileProblem(file); !cause.empty()) {
-        return Fail(kExitFileError, "cannot open " + File() + ": " + cause);
-    }
-    image_->FileType = invocation_.fileType;
-    AboutFile host(host_, File());
-    CommandFiles files;
-    FileLoader loader(*image_, host, files);
-    loader.LoadFileToBuffer(file);
-    // The loader has said what failed and where.
-    return image_->ReadError && !Stopped() ? kExitFileError : kExitSuccess;
 }
 
 // Whether the writer goes as far as creating the file. What it refuses, it refuses before
@@ -654,40 +678,151 @@ int Session::Detect() {
 }
 
 int Session::Write() {
-    if (const int status = Steps({&Session::CheckTrace, &Session::LoadImage, &Session::OpenPort,
-                                  &Session::FindEmulator});
+    if (const int status = Steps({&Session::CheckTrace, &Session::LoadImage, &Session::LoadPrevious,
+                                  &Session::OpenPort, &Session::FindEmulator});
         status != kExitSuccess) {
         return status;
     }
     SelectType();
-    Transfer("writing", RunWrite);
+    Cycle cycle;
+    if (const int status = WriteImage(previous_.get(), cycle); status != kExitSuccess) {
+        return status;  // a bad image never runs: the target stays in RESET
+    }
+    if (const int status = HoldAndRelease(); status != kExitSuccess) {
+        return status;
+    }
+    Say("wrote " + std::to_string(cycle.changed) + " bytes of " + File() + " into the " +
+        TypeName() + " emulator at " + Where() +
+        (previous_ ? " (what changed since " + PrintableName(*invocation_.previousFile) + ", " +
+                         Count(cycle.runs, "run") + ")"
+                   : "") +
+        (invocation_.verify ? ", verified" : ", not verified") + ", target released (" + Elapsed() +
+        ")");
+    return invocation_.watch ? Watch() : kExitSuccess;
+}
+
+int Session::HoldAndRelease() {
+    host_.Note("holding RESET for " + std::to_string(invocation_.resetMs) + " ms");
+    if (!WaitUnlessStopped(invocation_.resetMs)) {
+        return Interrupt("the target is held in RESET");
+    }
+    link_->ReleaseEmulator();
+    return kExitSuccess;
+}
+
+// Puts model_'s range into the emulator: all of it, or only what differs from `before` (what
+// the emulator holds already). Verifies all of the range, or only what was written; when a
+// verify after a partial write fails (the emulator may have lost power and its RAM), writes
+// and verifies the whole range once more. The target is left in RESET.
+int Session::WriteImage(const ImageModel* before, Cycle& cycle) {
+    const std::uint32_t start = invocation_.start;
+    std::vector<ByteRun> runs;
+    if (before) {
+        runs = ChangedRuns(before->DataBuffer.data(), model_->DataBuffer.data(), start,
+                           invocation_.end);
+        for (const ByteRun& run : runs) {
+            cycle.changed += run.last - run.first + 1;
+        }
+        cycle.runs = runs.size();
+        HoldReset();  // also when nothing changed: every cycle resets the target
+        host_.BeginPhase("writing changes", cycle.changed);
+        WriteRuns(*link_, runs, start, 0);
+        host_.EndPhase(!Stopped());
+    } else {
+        cycle.changed = Size();
+        cycle.runs = 1;
+        Transfer("writing", RunWrite);
+    }
     if (Stopped()) {
         return Interrupt("the emulator holds part of the image; the target is held in RESET");
     }
     if (const int status = StillAnswers("write"); status != kExitSuccess) {
         return status;
     }
-    if (invocation_.verify) {
-        const bool passed = Transfer("verifying", RunVerify);
+    if (!invocation_.verify) {
+        return kExitSuccess;
+    }
+    bool passed = false;
+    if (before && invocation_.verifyChangedOnly) {
+        host_.BeginPhase("verifying changes", cycle.changed);
+        passed = VerifyRuns(*link_, runs, start, 0);
+        host_.EndPhase(passed && !Stopped());
+    } else {
+        passed = Transfer("verifying", RunVerify);
+    }
+    if (!passed && before && !Stopped()) {
+        host_.Note(
+            "verify failed after writing the changes: writing and verifying the whole "
+            "range once more (did the emulator lose power?)");
+        cycle.rewritten = true;
+        Transfer("writing", RunWrite);
+        passed = !Stopped() && Transfer("verifying", RunVerify);
+    }
+    if (Stopped()) {
+        return Interrupt("not verified; the target is held in RESET");
+    }
+    return passed ? StillAnswers("verify") : ReportMismatch();
+}
+
+// The edit loop: each time FILE changes, load it afresh and put what changed into the
+// emulator. A file that does not load leaves the emulator and the target alone.
+int Session::Watch() {
+    written_ = std::make_unique<ImageModel>(*model_);
+    Say("watching " + File() + " for changes (Ctrl-C ends)");
+    bool lastGood = true;
+    FileWatch watch(invocation_.file);
+    for (;;) {
+        if (!watch.WaitForChange(&Stopped)) {
+            return lastGood ? kExitSuccess : kExitMismatch;
+        }
+        const auto began = std::chrono::steady_clock::now();
+        const int loaded = LoadImage();
         if (Stopped()) {
-            return Interrupt("not verified; the target is held in RESET");
+            return lastGood ? kExitSuccess : kExitMismatch;
         }
-        if (!passed) {
-            return ReportMismatch();  // the target stays in RESET: it must not run a bad image
+        std::string outcome;
+        Cycle cycle;
+        int status = loaded;
+        if (loaded != kExitSuccess) {
+            outcome = "does not load; the emulator keeps the last image written";
+        } else {
+            std::copy_n(image_->DataBuffer.begin(), model_->EpromEnd + 1,
+                        model_->DataBuffer.begin());
+            status = WriteImage(written_.get(), cycle);
+            if (status >= kExitSignal) {
+                return status;
+            }
+            if (status == kExitSuccess) {
+                status = HoldAndRelease();
+                if (status != kExitSuccess) {
+                    return status;
+                }
+            }
+            // What the emulator holds now: the new image, or what a failed verify read back.
+            // After a dead link nothing is known, so the next cycle writes everything.
+            written_ = status == kExitNoEmulator ? nullptr : std::make_unique<ImageModel>(*model_);
+            outcome = status == kExitSuccess
+                          ? (invocation_.verify ? "written and verified" : "written") +
+                                std::string(cycle.rewritten ? " (the whole range, after a failed "
+                                                              "verify)"
+                                                            : "") +
+                                ", target released"
+                          : "failed; the target is held in RESET";
         }
-        if (const int status = StillAnswers("verify"); status != kExitSuccess) {
-            return status;
-        }
+        lastGood = status == kExitSuccess;
+        char clock[16];
+        const std::time_t now = std::time(nullptr);
+        std::strftime(clock, sizeof clock, "%H:%M:%S", std::localtime(&now));
+        char took[32];
+        std::snprintf(
+            took, sizeof took, "%.2f s",
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+        Say(std::string(clock) + " " + File() + ": " +
+            (loaded == kExitSuccess ? Count(cycle.changed, "byte") + " changed in " +
+                                          Count(cycle.runs, "run") + ", " + took + ", "
+                                    : std::string()) +
+            outcome);
     }
-    host_.Note("holding RESET for " + std::to_string(invocation_.resetMs) + " ms");
-    if (!WaitUnlessStopped(invocation_.resetMs)) {
-        return Interrupt("the target is held in RESET");
-    }
-    link_->ReleaseEmulator();
-    Say("wrote " + std::to_string(Size()) + " bytes of " + File() + " into the " + TypeName() +
-        " emulator at " + Where() + (invocation_.verify ? ", verified" : ", not verified") +
-        ", target released (" + Elapsed() + ")");
-    return kExitSuccess;
 }
 
 int Session::Read() {

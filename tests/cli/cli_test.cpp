@@ -132,13 +132,15 @@ class CliTest : public ::testing::Test {
                 ReadText(base_ / "out"), ReadText(base_ / "err")};
     }
 
-    // Starts tarvex in work_ without waiting for it; stdout and stderr go to ../out, ../err.
+    // Starts tarvex in work_ without waiting for it; stdout and stderr go to ../started.out and
+    // ../started.err, so that runs meanwhile keep their own.
     pid_t Start(const char* io, const Words& args) {
         const std::string state = (base_ / "sim.state").string();
         const pid_t child = fork();
         if (child == 0) {
             if (chdir(work_.c_str()) != 0 || !freopen("/dev/null", "r", stdin) ||
-                !freopen("../out", "w", stdout) || !freopen("../err", "w", stderr)) {
+                !freopen("../started.out", "w", stdout) ||
+                !freopen("../started.err", "w", stderr)) {
                 _exit(126);
             }
             setenv("TARVEX_IO", io, 1);
@@ -399,7 +401,7 @@ TEST_F(CliTest, SignalsStopTheRunAndLeaveNoTemporaryFile) {
         for (const int signal : signals) {
             kill(child, signal);
         }
-        EXPECT_EQ(Wait(child), status) << ReadText(base_ / "err");
+        EXPECT_EQ(Wait(child), status) << ReadText(base_ / "started.err");
         EXPECT_EQ(ReadText(work_ / "old.bin"), "old");
         EXPECT_FALSE(TemporaryFileAppears());
     }
@@ -409,7 +411,7 @@ TEST_F(CliTest, SignalsStopTheRunAndLeaveNoTemporaryFile) {
     usleep(300000);
     kill(child, SIGINT);
     EXPECT_EQ(Wait(child), 130);
-    EXPECT_THAT(ReadText(base_ / "err"), HasSubstr("interrupted; nothing was changed"));
+    EXPECT_THAT(ReadText(base_ / "started.err"), HasSubstr("interrupted; nothing was changed"));
 }
 
 // Output to a descriptor goes into that descriptor: appended where the shell redirected it.
@@ -572,5 +574,91 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliUsageTest, ::testing::Values(
               "--format", "hex"}, "option --format does not apply to convert", "convert"}),
     kRowName);
 // clang-format on
+
+// The edit loop: each change of the file reaches the emulator, whether the file is written
+// in place or replaced by rename; a file that does not load leaves the emulator alone; Ctrl-C
+// ends the loop with the last cycle's outcome.
+TEST_F(CliTest, WatchPutsEveryEditIntoTheEmulatorAndNoBrokenOne) {
+    std::string bytes = RandomBytes(0x2000, 5);
+    const auto hexOf = [&](const std::string& image, const char* name) {
+        WriteText(work_ / "edit.bin", image);
+        EXPECT_EQ(
+            Run(nullptr, {"convert", "edit.bin", name, "--type", "2764", "--to", "xhex"}).status,
+            0);
+    };
+    const auto cycles = [&](std::size_t count) {
+        for (int tick = 0; tick < 1000; ++tick) {
+            std::istringstream lines(ReadText(base_ / "started.out"));
+            std::size_t seen = 0;
+            for (std::string line; std::getline(lines, line);) {
+                seen += line.find(" fw.hex: ") != std::string::npos;
+            }
+            if (seen >= count) {
+                return true;
+            }
+            usleep(10000);
+        }
+        return false;
+    };
+    hexOf(bytes, "fw.hex");
+    const pid_t watch =
+        Start("sim", {"write", "fw.hex", "--type", "2764", "--watch", "--reset-ms", "0"});
+    for (int tick = 0;
+         tick < 1000 && ReadText(base_ / "started.out").find("watching") == std::string::npos;
+         ++tick) {
+        usleep(10000);
+    }
+    for (std::size_t at = 0x100; at < 0x110; ++at) {  // written in place
+        bytes[at] = static_cast<char>(~bytes[at]);
+    }
+    hexOf(bytes, "next.hex");
+    WriteText(work_ / "fw.hex", ReadText(work_ / "next.hex"));
+    ASSERT_TRUE(cycles(1)) << ReadText(base_ / "started.err");
+    for (std::size_t at = 0x1000; at < 0x2000; ++at) {  // replaced by rename
+        bytes[at] = static_cast<char>(~bytes[at]);
+    }
+    hexOf(bytes, "fw.hex");
+    const std::string good = bytes;
+    ASSERT_TRUE(cycles(2)) << ReadText(base_ / "started.err");
+    std::string broken = ReadText(work_ / "fw.hex");  // a checksum off by one
+    broken[42] = broken[42] == '0' ? '1' : '0';
+    WriteText(work_ / "fw.hex", broken);
+    ASSERT_TRUE(cycles(3)) << ReadText(base_ / "started.err");
+    kill(watch, SIGINT);
+    EXPECT_EQ(Wait(watch), 1) << "the last cycle failed";
+    const std::string out = ReadText(base_ / "started.out");
+    EXPECT_THAT(out, HasSubstr("fw.hex: 16 bytes changed in 1 run, "));
+    EXPECT_THAT(out, HasSubstr("fw.hex: 4096 bytes changed in 1 run, "));
+    EXPECT_THAT(out, HasSubstr("written and verified, target released\n"));
+    EXPECT_THAT(out, HasSubstr("fw.hex: does not load; the emulator keeps the last image written"));
+    EXPECT_THAT(ReadText(base_ / "started.err"),
+                HasSubstr("fw.hex: Invalid file structure , line #1"));
+    WriteText(work_ / "good.bin", good);
+    EXPECT_EQ(Run("sim", {"verify", "good.bin", "--type", "2764"}).status, 0);
+}
+
+// --changed-only writes what differs from PREVIOUS; when the emulator turns out not to hold
+// PREVIOUS after all, the whole range is written and verified once more.
+TEST_F(CliTest, ChangedOnlyWritesTheDifferenceOrEverythingWhenTheEmulatorLostIt) {
+    const std::string previous = RandomBytes(0x2000, 8);
+    std::string next = previous;
+    next[0x10] = static_cast<char>(~next[0x10]);
+    next[0x1FFF] = static_cast<char>(~next[0x1FFF]);
+    WriteText(work_ / "previous.bin", previous);
+    WriteText(work_ / "next.bin", next);
+    const Words changed{"write",          "next.bin",     "--type",     "2764",
+                        "--changed-only", "previous.bin", "--reset-ms", "0"};
+    const RunResult lost = Run("sim", changed);  // the simulator starts with empty memory
+    EXPECT_EQ(lost.status, 0) << lost.err;
+    EXPECT_THAT(lost.err, HasSubstr("writing and verifying the whole range once more"));
+    ASSERT_EQ(
+        Run("sim", {"-q", "write", "previous.bin", "--type", "2764", "--reset-ms", "0"}).status, 0);
+    const RunResult held = Run("sim", changed);
+    EXPECT_EQ(held.status, 0) << held.err;
+    EXPECT_THAT(held.out, HasSubstr("wrote 2 bytes of next.bin into the 2764 emulator at 0x0378 "
+                                    "(what changed since previous.bin, 2 runs), verified"));
+    EXPECT_THAT(held.err, ::testing::Not(HasSubstr("once more")));
+    EXPECT_EQ(Run("sim", {"verify", "next.bin", "--type", "2764"}).status, 0);
+}
 
 }  // namespace

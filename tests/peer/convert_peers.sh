@@ -60,5 +60,22 @@ save narrow_hex 27256 123 4567 hex
 save across64k 27010 FFF5 10020 xhex
 save whole 27010 0 1FFFF xhex
 
+# A 6502-style ROM: srec_cat puts the 2764's bytes at E000-FFFF; --hex-base E000 takes them to
+# 0000-1FFF and back, through the simulated emulator too.
+srec_cat small.bin -binary -offset 0xE000 -o cpu.hex -intel -address-length=2
+"$tarvex" convert cpu.hex cpu.bin --type 2764 --from hex --to bin --hex-base E000 2>cpu.err ||
+    fail "hex base: not loaded"
+same "hex base load" cpu.bin small.bin
+export TARVEX_IO=sim TARVEX_SIM_STATE=$PWD/sim.state
+"$tarvex" -q write cpu.hex --type 2764 --format hex --hex-base E000 --reset-ms 0 &&
+    "$tarvex" -q verify small.bin --type 2764 &&
+    "$tarvex" -q read back.hex --type 2764 --format hex --hex-base E000 || fail "hex base: emulator"
+srec_cat back.hex -intel -offset -0xE000 -o back.bin -binary
+same "hex base through the emulator, read by srec_cat" back.bin small.bin
+"$tarvex" -q verify cpu.hex --type 2764 --format hex --hex-base E001 2>below.err &&
+    fail "hex base: a record below the base loaded"
+grep -q "Load address below first data buffer address , line #1" below.err &&
+    echo "ok   hex base: below the base" || fail "hex base: $(cat below.err)"
+
 [ "$failures" -eq 0 ] || { echo "$failures case(s) failed" && exit 1; }
 echo "all cases passed"
