@@ -69,6 +69,8 @@ void EmulatorLink::DetectEmulator() {
             SetEmulatorPresent(true);
             return;
         }
+        // A printer may hang there: the port must not stay ours while the program runs.
+        port_.LetGo(candidate);
     }
     SetPortAddress(kStandardPorts[0]);
     SetEmulatorPresent(false);

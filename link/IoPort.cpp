@@ -54,7 +54,6 @@ std::uint8_t TIoPort::ReadPort(std::uint16_t port) {
     const std::uint8_t value = backend_->Read(port, error);
     if (error != 0) {
         lastError_.store(error, std::memory_order_relaxed);
-        return 0;
     }
     return value;
 }
@@ -69,6 +68,16 @@ void TIoPort::WritePort(std::uint16_t port, std::uint8_t value) {
     if (error != 0) {
         lastError_.store(error, std::memory_order_relaxed);
     }
+}
+
+void TIoPort::LetGo(std::uint16_t base) {
+    if (Opened()) {
+        backend_->LetGo(base);
+    }
+}
+
+std::string TIoPort::PortProblem(std::uint16_t base) const {
+    return Opened() ? backend_->PortProblem(base) : std::string();
 }
 
 std::string TIoPort::FailureMessage() const {

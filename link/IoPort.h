@@ -32,6 +32,11 @@ class TIoPort {
     std::uint8_t ReadPort(std::uint16_t port);
     void WritePort(std::uint16_t port, std::uint8_t value);
 
+    // See PortBackend; nothing while closed.
+    void LetGo(std::uint16_t base);
+    std::string PortProblem(std::uint16_t base) const;
+    bool KeepsControlState() const { return !backend_ || backend_->KeepsControlState(); }
+
     std::uint32_t LastError() const { return lastError_.load(std::memory_order_relaxed); }
     // The cause of the last failed open, naming object and reason; empty when none.
     const std::string& OpenErrorDetail() const { return openErrorDetail_; }

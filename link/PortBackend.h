@@ -22,9 +22,22 @@ class PortBackend {
     virtual bool Open(OpenFailure& failure) = 0;
     virtual void Close() = 0;
 
-    // A failed access stores a non-zero code in `error`; a failed read yields 0.
+    // A failed access stores a non-zero code in `error`. A read yields what the lines would
+    // show: 0 when the access failed, 0xFF where nothing drives the bus.
     virtual std::uint8_t Read(std::uint16_t port, std::uint32_t& error) = 0;
     virtual void Write(std::uint16_t port, std::uint8_t value, std::uint32_t& error) = 0;
+
+    // Gives the port at this base back to the system, so other programs (a printer job)
+    // can use it; the next access takes it again.
+    virtual void LetGo(std::uint16_t /*base*/) {}
+
+    // Why the port at this base could not be used, when the user has to act on it (another
+    // program holds it); empty otherwise.
+    virtual std::string PortProblem(std::uint16_t /*base*/) const { return {}; }
+
+    // False when taking the port overwrites its control register, so the RESET state from
+    // before cannot be read back.
+    virtual bool KeepsControlState() const { return true; }
 
     // Whether a parallel port exists at this base address; nullopt when the backend
     // cannot tell without touching the port.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
@@ -19,6 +20,10 @@
 namespace tarvex {
 namespace {
 
+// Long enough for a claim that only waits for another access to finish; short enough that
+// a port held by another program is reported at once.
+constexpr std::chrono::milliseconds kClaimLimit{1500};
+
 constexpr const char* kLoadModules =
     " — load the parport_pc and ppdev modules (sudo modprobe -a parport_pc ppdev)";
 
@@ -29,6 +34,9 @@ struct Parport {
     int descriptor = -1;
     int openError = 0;  // why the device file could not be opened
     bool claimed = false;
+    // Kept until the port is let go, so a port another program holds is waited for once
+    // per command, not at every access.
+    int claimError = 0;
 };
 
 // The parports with a known base, and the first reason a port was left out (used only
@@ -143,7 +151,11 @@ class PpdevBackend final : public PortBackend {
         std::shared_lock lock(stateMutex_);
         int offset = 0;
         Parport* parport = Find(port, offset);
-        if (!parport || !Claimed(*parport, error)) {
+        if (!parport) {
+            error = ENXIO;
+            return 0xFF;  // nothing drives the lines of an address no parport serves
+        }
+        if (!Claimed(*parport, error)) {
             return 0;
         }
         static constexpr unsigned long kReads[] = {PPRDATA, PPRSTATUS, PPRCONTROL};
@@ -160,8 +172,12 @@ class PpdevBackend final : public PortBackend {
         std::shared_lock lock(stateMutex_);
         int offset = 0;
         Parport* parport = Find(port, offset);
+        if (!parport) {
+            error = ENXIO;
+            return;
+        }
         // The status register is input only; the lines ignore a write to it.
-        if (!parport || offset == 1 || !Claimed(*parport, error)) {
+        if (offset == 1 || !Claimed(*parport, error)) {
             return;
         }
         unsigned char byte = value;
@@ -181,6 +197,41 @@ class PpdevBackend final : public PortBackend {
         const Scan scan = ScanParports();
         return std::any_of(scan.ports.begin(), scan.ports.end(), hasBase);
     }
+
+    void LetGo(std::uint16_t base) override {
+        std::unique_lock lock(stateMutex_);
+        for (Parport& port : ports_) {
+            if (port.base == base) {
+                Release(port);
+                port.openError = 0;  // the next access opens the device file again
+            }
+        }
+    }
+
+    std::string PortProblem(std::uint16_t base) const override {
+        std::shared_lock lock(stateMutex_);
+        std::lock_guard claimLock(claimMutex_);
+        for (const Parport& port : ports_) {
+            if (port.base != base) {
+                continue;
+            }
+            if (port.openError != 0) {
+                return OpenProblem(port.device, port.openError);
+            }
+            if (port.claimError == EBUSY) {
+                return port.device +
+                       " is in use by another program (another Tarvex32 or tarvex, or a printer "
+                       "job)";
+            }
+            if (port.claimError != 0) {
+                return "cannot claim " + port.device + ": " + ErrorText(port.claimError);
+            }
+        }
+        return {};
+    }
+
+    // The kernel's first claim of an open writes its initial control state (0x0C).
+    bool KeepsControlState() const override { return false; }
 
     std::string FailureHint() const override {
         return "Check the Linux parallel port access (TARVEX_IO=ppdev):\r"
@@ -250,19 +301,32 @@ class PpdevBackend final : public PortBackend {
         return nullptr;
     }
 
-    // ppdev refuses register access until the port is claimed; the claim is kept until
-    // Close so other parport drivers cannot take the port between two accesses.
+    // ppdev refuses register access until the port is claimed; the claim is kept until the
+    // port is let go or closed, so other parport drivers cannot take it between two accesses.
     bool Claimed(Parport& port, std::uint32_t& error) {
-        if (port.descriptor < 0) {
-            error = static_cast<std::uint32_t>(port.openError);
-            return false;
-        }
         std::lock_guard lock(claimMutex_);
         if (port.claimed) {
             return true;
         }
-        const int result = system_->Ioctl(port.descriptor, PPCLAIM, nullptr);
+        if (port.claimError != 0) {
+            error = static_cast<std::uint32_t>(port.claimError);
+            return false;
+        }
+        if (port.descriptor < 0 && port.openError == 0) {  // let go before: open it again
+            const int result = system_->Open(port.device, O_RDWR | O_CLOEXEC);
+            if (result < 0) {
+                port.openError = -result;
+            } else {
+                port.descriptor = result;
+            }
+        }
+        if (port.descriptor < 0) {
+            error = static_cast<std::uint32_t>(port.openError);
+            return false;
+        }
+        const int result = system_->ClaimWithin(port.descriptor, kClaimLimit);
         if (result < 0) {
+            port.claimError = -result;
             error = static_cast<std::uint32_t>(-result);
             return false;
         }
@@ -270,16 +334,22 @@ class PpdevBackend final : public PortBackend {
         return true;
     }
 
+    // Release keeps the register as it is; closing the file would release it anyway.
+    void Release(Parport& port) {
+        if (port.claimed) {
+            (void)system_->Ioctl(port.descriptor, PPRELEASE, nullptr);
+        }
+        if (port.descriptor >= 0) {
+            (void)system_->Close(port.descriptor);
+        }
+        port.descriptor = -1;
+        port.claimed = false;
+        port.claimError = 0;
+    }
+
     void CloseLocked() {
         for (Parport& port : ports_) {
-            // Close has no one to tell of a failure; closing the file releases the port
-            // anyway.
-            if (port.claimed) {
-                (void)system_->Ioctl(port.descriptor, PPRELEASE, nullptr);
-            }
-            if (port.descriptor >= 0) {
-                (void)system_->Close(port.descriptor);
-            }
+            Release(port);
         }
         ports_.clear();
         open_ = false;
@@ -290,7 +360,7 @@ class PpdevBackend final : public PortBackend {
     std::string deviceDirectory_;
     // Open and Close hold it exclusively; accesses share it.
     mutable std::shared_mutex stateMutex_;
-    std::mutex claimMutex_;
+    mutable std::mutex claimMutex_;
     std::vector<Parport> ports_;
     bool open_ = false;
 };

@@ -2,14 +2,23 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/ppdev.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
+#endif
+
+// glibc before 2.37 names the field only in its internal union.
+#ifndef sigev_notify_thread_id
+#define sigev_notify_thread_id _sigev_un._tid
 #endif
 
 namespace tarvex {
@@ -18,6 +27,13 @@ namespace {
 
 int Failed() {
     return errno != 0 ? -errno : -EIO;
+}
+
+// Only there to interrupt a sleeping PPCLAIM.
+extern "C" void WakeClaim(int /*signal*/) {}
+
+int ClaimSignal() {
+    return SIGRTMIN + 3;
 }
 
 }  // namespace
@@ -34,6 +50,66 @@ int LinuxSystemCalls::Close(int descriptor) {
 int LinuxSystemCalls::Ioctl(int descriptor, unsigned long request, void* argument) {
     const int result = ::ioctl(descriptor, request, argument);
     return result >= 0 ? result : Failed();
+}
+
+int LinuxSystemCalls::ClaimWithin(int descriptor, std::chrono::milliseconds limit) {
+    // The kernel's claim sleeps interruptibly while another holds the port. A timer signal
+    // to this thread ends the sleep with EINTR; it repeats, because one that arrives just
+    // before the sleep begins is lost.
+    const int signal = ClaimSignal();
+    static std::once_flag installed;
+    std::call_once(installed, [signal] {
+        struct sigaction action {};
+        action.sa_handler = WakeClaim;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);  // no SA_RESTART: the ioctl must come back
+    });
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigset_t previous;
+    pthread_sigmask(SIG_UNBLOCK, &only, &previous);
+
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = signal;
+    event.sigev_notify_thread_id = ::gettid();
+    timer_t timer{};
+    if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) {
+        const int error = Failed();
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return error;
+    }
+    itimerspec every{};
+    every.it_value.tv_nsec = 20'000'000;
+    every.it_interval.tv_nsec = 20'000'000;
+    ::timer_settime(timer, 0, &every, nullptr);
+
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int result = 0;
+    for (;;) {
+        if (::ioctl(descriptor, PPCLAIM) == 0) {
+            result = 0;
+            break;
+        }
+        if (errno != EINTR) {
+            result = Failed();
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            result = -EBUSY;
+            break;
+        }
+    }
+
+    // A tick still pending must not interrupt some later call of this thread.
+    pthread_sigmask(SIG_BLOCK, &only, nullptr);
+    ::timer_delete(timer);
+    const timespec none{};
+    while (::sigtimedwait(&only, nullptr, &none) == signal) {
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return result;
 }
 
 int LinuxSystemCalls::ListDirectory(const std::string& path, std::vector<std::string>& names) {

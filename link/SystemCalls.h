@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,8 @@ class SystemCalls {
     virtual int Open(const std::string& path, int flags) = 0;
     virtual int Close(int descriptor) = 0;
     virtual int Ioctl(int descriptor, unsigned long request, void* argument) = 0;
+    // PPCLAIM, which sleeps while another holds the port, given up after `limit`: -EBUSY.
+    virtual int ClaimWithin(int descriptor, std::chrono::milliseconds limit) = 0;
     // The names in a directory, without "." and "..".
     virtual int ListDirectory(const std::string& path, std::vector<std::string>& names) = 0;
     virtual int ReadFile(const std::string& path, std::string& content) = 0;
@@ -29,6 +32,7 @@ class LinuxSystemCalls : public SystemCalls {
     int Open(const std::string& path, int flags) override;
     int Close(int descriptor) override;
     int Ioctl(int descriptor, unsigned long request, void* argument) override;
+    int ClaimWithin(int descriptor, std::chrono::milliseconds limit) override;
     int ListDirectory(const std::string& path, std::vector<std::string>& names) override;
     int ReadFile(const std::string& path, std::string& content) override;
 };

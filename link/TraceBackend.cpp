@@ -48,6 +48,9 @@ class TraceBackend : public PortBackend {
         Record('W', port, value);
     }
     std::optional<bool> HasPort(std::uint16_t base) const override { return inner_->HasPort(base); }
+    void LetGo(std::uint16_t base) override { inner_->LetGo(base); }
+    std::string PortProblem(std::uint16_t base) const override { return inner_->PortProblem(base); }
+    bool KeepsControlState() const override { return inner_->KeepsControlState(); }
     std::string FailureHint() const override {
         return inner_->FailureHint() + "- the trace file named by TARVEX_TRACE must be writable\r";
     }

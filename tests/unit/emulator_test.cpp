@@ -10,6 +10,7 @@
 #include <random>
 #include <tuple>
 
+#include "support/FakeParport.h"
 #include "support/SimRig.h"
 
 namespace tarvex {
@@ -97,6 +98,43 @@ TEST(Detect, FindsTheFirstAnsweringStandardAddressInAnExactSequence) {
     bare.link.DetectEmulator();
     EXPECT_EQ(bare.bus->Read(0x27A), 0x2B);
     EXPECT_EQ(bare.bus->Read(0x3BE), 0x2C);
+}
+
+// Over the kernel's ppdev: ports without an emulator go back to the system (a printer there
+// keeps printing), the emulator's port stays claimed, and a port another program holds is
+// passed over after one bounded claim.
+TEST(Detect, OverPpdevLetsGoOfPortsThatDidNotAnswerAndKeepsTheEmulatorsPort) {
+    struct Row {
+        const char* name;
+        bool held278;   // another program holds 0x278
+        bool emulator;  // at 0x378
+        bool present;
+        int busyClaims;
+    };
+    const Row rows[] = {
+        {"emulator at 0x378, bare port at 0x278", false, true, true, 0},
+        {"0x278 held elsewhere", true, true, true, 1},
+        {"no emulator", false, false, false, 0},
+    };
+    for (const Row& row : rows) {
+        auto kernel = std::make_shared<testing::FakeParport>();
+        kernel->At(0x278).heldElsewhere = row.held278;
+        if (row.emulator) {
+            kernel->AttachEmulator(0x378);
+        }
+        auto port = testing::FakePpdevPort(kernel);
+        ImageModel model;
+        testing::RecordingHost host;
+        EmulatorLink link(*port, model, host);
+        link.DetectEmulator();
+        EXPECT_EQ(link.EmulatorPresent(), row.present) << row.name;
+        EXPECT_EQ(kernel->busyClaims, row.busyClaims) << row.name;
+        EXPECT_EQ(kernel->At(0x278).claimedBy, -1) << row.name;
+        EXPECT_EQ(kernel->At(0x378).claimedBy >= 0, row.present) << row.name;
+        EXPECT_EQ(kernel->OpenFiles(), row.present ? 1 : 0) << row.name;
+        // Detection leaves the emulator's target held in RESET, as the claim did before it.
+        EXPECT_EQ(kernel->Control(0x378) & 0x01, 0) << row.name;
+    }
 }
 
 // Every step is a read-modify-write of the control register, so bits 4-7 survive it.

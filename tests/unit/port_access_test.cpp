@@ -21,6 +21,7 @@
 #include "link/DirectBackend.h"
 #include "link/PortBackends.h"
 #include "link/PpdevBackend.h"
+#include "support/FakeParport.h"
 
 namespace tarvex {
 namespace {
@@ -95,6 +96,9 @@ struct FakeDevices : SystemCalls {
         return error ? -error : static_cast<int>(devices.size()) - 1;
     }
     int Close(int descriptor) override { return Log("close " + devices.at(descriptor)); }
+    int ClaimWithin(int descriptor, std::chrono::milliseconds) override {
+        return Ioctl(descriptor, PPCLAIM, nullptr);
+    }
     int Ioctl(int descriptor, unsigned long request, void* argument) override {
         static const std::map<unsigned long, std::string> names = {
             {PPCLAIM, "PPCLAIM"},      {PPRELEASE, "PPRELEASE"},   {PPRDATA, "PPRDATA"},
@@ -148,11 +152,13 @@ TEST(PortThreads, PpdevMapsPortsClaimsOnceOnFirstUseFailsIoctlsAndReleasesAtClos
     ppdev.backend->Write(0x37A, 0x0B, error);
     EXPECT_EQ(ppdev.backend->Read(0x37A, error), Answer(PPRCONTROL));
     EXPECT_EQ(ppdev.backend->Read(0x27A, error), Answer(PPRCONTROL));
-    for (std::uint16_t port : {0x377, 0x37B, 0x3BF, 0xFFFF}) {  // no parport there
-        EXPECT_EQ(ppdev.backend->Read(port, error), 0);
-        ppdev.backend->Write(port, 0x01, error);
-    }
     EXPECT_EQ(error | workerError, 0u);
+    for (std::uint16_t port : {0x377, 0x37B, 0x3BF, 0xFFFF}) {  // no parport: a floating bus
+        EXPECT_EQ(ppdev.backend->Read(port, error), 0xFF);
+        EXPECT_EQ(std::exchange(error, 0), std::uint32_t{ENXIO});
+        ppdev.backend->Write(port, 0x01, error);
+        EXPECT_EQ(std::exchange(error, 0), std::uint32_t{ENXIO});
+    }
     EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
               "parport0 PPRDATA, parport0 PPWCONTROL 0B, parport0 PPRCONTROL, parport1 PPCLAIM, "
               "parport1 PPRCONTROL");
@@ -162,10 +168,14 @@ TEST(PortThreads, PpdevMapsPortsClaimsOnceOnFirstUseFailsIoctlsAndReleasesAtClos
     EXPECT_EQ(ppdev.backend->Read(0x3BC, error), 0);
     EXPECT_EQ(std::exchange(error, 0), std::uint32_t{EBUSY});
     ppdev.devices->errors.clear();
-    ppdev.backend->Write(0x3BC, 0x02, error);  // a failed claim is tried again
+    ppdev.backend->Write(0x3BC, 0x02, error);  // a failed claim is not tried at every access
+    EXPECT_EQ(std::exchange(error, 0), std::uint32_t{EBUSY});
+    EXPECT_EQ(std::exchange(ppdev.devices->log, ""), "parport0 PPRDATA, parport10 PPCLAIM");
+    ppdev.backend->LetGo(0x3BC);  // but again once the port was let go
+    ppdev.backend->Write(0x3BC, 0x02, error);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
-              "parport0 PPRDATA, parport10 PPCLAIM, parport10 PPCLAIM, parport10 PPWDATA 02");
+              "close parport10, parport10 PPCLAIM, parport10 PPWDATA 02");
     ppdev.backend->Close();
     ppdev.backend->Close();
     EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
@@ -189,6 +199,77 @@ TEST(Ppdev, OpenFailureNamesObjectCauseAndRemedy) {
         EXPECT_EQ(ppdev.failure.code, static_cast<std::uint32_t>(code)) << detail;
         EXPECT_THAT(ppdev.failure.detail, ::testing::HasSubstr(detail));
     }
+}
+
+using testing::FakeParport;
+
+// Two programs on one kernel: each ppdev backend is one program's open of the ports.
+struct TwoPrograms {
+    std::shared_ptr<FakeParport> kernel = std::make_shared<FakeParport>();
+    std::unique_ptr<TIoPort> first = testing::FakePpdevPort(kernel);
+    std::unique_ptr<TIoPort> second = testing::FakePpdevPort(kernel);
+};
+
+TEST(Ppdev, TheClaimSetsTheKernelsControlStateAndAHeldPortIsNamedAndNotWaitedForAgain) {
+    struct Row {
+        const char* name;
+        bool interrupt, heldElsewhere, unopenable;
+        std::uint8_t lines, control;  // control on the lines, and read back, after two reads
+        std::uint32_t error;
+        int claims;
+        const char* problem;
+    };
+    const Row rows[] = {
+        {"free port", false, false, false, 0x0C, 0x0C, 0, 1, ""},
+        {"port with an interrupt", true, false, false, 0x1C, 0x0C, 0, 1, ""},
+        {"held by another program", false, true, false, 0x00, 0x00, EBUSY, 1,
+         "/dev/parport0 is in use by another program (another Tarvex32 or tarvex, or a printer "
+         "job)"},
+        {"device file refused", false, false, true, 0x00, 0x00, EACCES, 0,
+         "cannot open /dev/parport0: Permission denied — add yourself to group lp"},
+    };
+    for (const Row& row : rows) {
+        auto kernel = std::make_shared<FakeParport>();
+        kernel->At(0x378).interrupt = row.interrupt;
+        kernel->At(0x378).heldElsewhere = row.heldElsewhere;
+        if (row.unopenable) {
+            kernel->openErrors["/dev/parport0"] = EACCES;
+        }
+        auto port = testing::FakePpdevPort(kernel);
+        ASSERT_TRUE(port->Opened()) << row.name;
+        EXPECT_EQ(port->ReadPort(0x37A), row.control) << row.name;
+        EXPECT_EQ(port->ReadPort(0x37A), row.control) << row.name;
+        EXPECT_EQ(kernel->Control(0x378), row.lines) << row.name;
+        EXPECT_EQ(port->LastError(), row.error) << row.name;
+        const std::string log = kernel->TakeLog();
+        int claims = 0;
+        for (auto at = log.find("PPCLAIM"); at != log.npos; at = log.find("PPCLAIM", at + 1)) {
+            ++claims;
+        }
+        EXPECT_EQ(claims, row.claims) << row.name << ": " << log;
+        EXPECT_THAT(port->PortProblem(0x378), ::testing::StartsWith(row.problem)) << row.name;
+        EXPECT_FALSE(port->KeepsControlState());
+    }
+}
+
+TEST(Ppdev, APortLetGoIsFreeForAnotherProgramAndTakenAgainWithAFreshClaim) {
+    TwoPrograms programs;
+    programs.first->WritePort(0x37A, 0x05);
+    programs.first->ReadPort(0x27A);
+    EXPECT_EQ(programs.second->ReadPort(0x379), 0);  // the first holds it
+    EXPECT_EQ(programs.second->LastError(), std::uint32_t{EBUSY});
+    programs.second->LetGo(0x378);
+    programs.first->LetGo(0x378);
+    EXPECT_EQ(programs.kernel->Control(0x378), 0x05);   // the release keeps the lines
+    EXPECT_EQ(programs.kernel->OpenFiles(), 2);         // both closed parport0
+    EXPECT_EQ(programs.second->ReadPort(0x37A), 0x0C);  // a fresh open: the kernel's state
+    programs.second->LetGo(0x378);
+    EXPECT_EQ(programs.first->ReadPort(0x37A), 0x0C);            // reopened: a fresh claim again
+    EXPECT_EQ(programs.kernel->At(0x278).claimedBy >= 0, true);  // never let go
+    programs.first->SetOpened(false);
+    programs.second->SetOpened(false);
+    EXPECT_EQ(programs.kernel->OpenFiles(), 0);
+    EXPECT_EQ(programs.kernel->At(0x278).claimedBy, -1);
 }
 
 // Grants port access per thread, refusing threads that set `refused`; logs each thread's calls
