@@ -278,8 +278,10 @@ void TMain::CreateControls() {
 // --- start-up and shutdown --------------------------------------------------------------
 
 void TMain::FormCreate() {
-    if (!CheckSingleInstance() && ShowMessage(MessageKind::Confirm, kSecondInstanceQuestion,
-                                              MessageButtons::YesNo) == MessageAnswer::Yes) {
+    const bool toldToEnd =
+        !CheckSingleInstance() && ShowMessage(MessageKind::Confirm, kSecondInstanceQuestion,
+                                              MessageButtons::YesNo) == MessageAnswer::Yes;
+    if (toldToEnd) {
         RequestTermination();
     }
     repaint();
@@ -293,6 +295,13 @@ void TMain::FormCreate() {
     model_.FillValue = 0xFF;
     model_.FileType = 0;
     link_->StopRequest = 0;
+    if (toldToEnd) {
+        // The port belongs to the copy that runs: even opening it (the ppdev claim) would
+        // pulse its target's RESET, and the release on the way out would free it.
+        SetEpromTypeText(kTypeNotSet);
+        SetPortSelectText(kUnknownPort);
+        return;
+    }
     InitPortAccess();
     link_->DetectEmulator();
     if (link_->EmulatorPresent()) {
@@ -526,6 +535,16 @@ void TMain::PortSelectChange(int itemIndex) {
         link_->SetPortAddress(kStandardPorts[static_cast<std::size_t>(itemIndex)]);
         link_->CheckEmulatorPort(link_->PortAddress());
         link_->PortIdle();
+        if (!link_->EmulatorPresent()) {
+            // Nothing of ours hangs there: a printer on that port goes on printing.
+            const std::string problem = portAccess_->PortProblem(link_->PortAddress());
+            portAccess_->LetGo(link_->PortAddress());
+            if (!problem.empty()) {
+                ShowMessage(MessageKind::Error,
+                            "No emulator at 0x" + HexWord(link_->PortAddress()) + ":\r" + problem,
+                            MessageButtons::Cancel);
+            }
+        }
     }
     SetPortSelectText("  0x" + HexWord(link_->PortAddress()));
     selectionChanging_ = false;

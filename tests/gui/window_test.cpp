@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "WindowRig.h"
+#include "tests/support/FakeParport.h"
 
 using tarvex::Lamp;
 using namespace tarvex::testing;
@@ -83,7 +84,7 @@ class WindowTest : public QObject {
             << "bogus" << none << "" << unknown
             << "Error: Could not initialize direct port access !\n\nTARVEX_IO=bogus" << 1;
         QTest::newRow("another copy runs, yes")
-            << "sim" << none << "&Yes" << at378 << question << 0;
+            << "sim" << none << "&Yes" << unknown << question << 0;
         QTest::newRow("another copy runs, no") << "sim" << none << "&No" << at378 << question << 0;
     }
 
@@ -105,6 +106,11 @@ class WindowTest : public QObject {
         QCOMPARE(rig.main->TerminationRequested(), !box.isEmpty() && answer != "&No");
         QTEST(rig.main->ExitStatus(), "exitStatus");
         QVERIFY(!tarvex::InstanceLock().Acquire());  // held by this window or the other
+        // A copy told to end leaves the other copy's port alone, on the way out as well.
+        const bool toldToEnd = answer == "&Yes";
+        QCOMPARE(rig.main->PortAccess().Opened(), !toldToEnd && rig.bus);
+        rig.main.reset();
+        QCOMPARE(rig.bus && rig.bus->ReadCount() + rig.bus->WriteCount() == 0, toldToEnd);
     }
 
     void sizeAndTabOrder() {
@@ -209,6 +215,24 @@ class WindowTest : public QObject {
         QVERIFY(!rig.main->Link().EmulatorPresent());
         QTRY_COMPARE_WITH_TIMEOUT(rig.LampState("ResetLED"), Lamp::Yellow,
                                   3 * tarvex::TMain::kTimerInterval);
+    }
+
+    // Over ppdev: a port another program holds is passed over at start-up and named when the
+    // user picks it; afterwards it is free again for that program.
+    void choosingAHeldPort() {
+        auto kernel = std::make_shared<tarvex::testing::FakeParport>();
+        kernel->AttachEmulator(0x378);
+        kernel->At(0x278).heldElsewhere = true;
+        Modals modals;
+        tarvex::TMain main(tarvex::testing::FakePpdevPort(kernel), {});
+        QCOMPARE(modals.boxes, QStringList{});
+        QVERIFY(main.Link().EmulatorPresent() && main.Link().PortAddress() == 0x378);
+        QTest::keyClick(main.findChild<QComboBox*>("PortSelect"), Qt::Key_Up);
+        QCOMPARE(modals.boxes,
+                 QStringList{"Error: No emulator at 0x0278:\n/dev/parport1 is in use by another "
+                             "program (another Tarvex32 or tarvex, or a printer job) [Cancel]"});
+        QCOMPARE(kernel->busyClaims, 2);   // once at start-up, once for the pick
+        QCOMPARE(kernel->OpenFiles(), 1);  // 0x378's: the window keeps the emulator's port
     }
 
     // The lamp follows RESET. ExitRequested makes the timer end the loop; FormDestroy releases.
