@@ -117,6 +117,16 @@ const CLI::Validator kEpromType = Number([](const std::string& text, std::int64_
 });
 
 const CLI::Validator kFormat = Choice("a file format", {"bin", "hex", "xhex"});
+const CLI::Validator kResetState = Choice("a RESET state", {"hold", "release"});
+
+constexpr const char* kLeave =
+    "leave the target held in RESET (hold) or running\n(release); default: as found with "
+    "direct and sim,\nrunning with ppdev";
+constexpr const char* kLeaveNote =
+    "With direct and sim the state found is kept unless --leave says otherwise. With\n"
+    "ppdev taking the port holds the target in RESET (the kernel's claim), so there\n"
+    "is no state to keep: the target is left running unless --leave hold is given.\n"
+    "The summary line says which.";
 
 // --start and --end are hexadecimal as everywhere the image's addresses are shown;
 // a 0x or $ prefix is allowed but not needed.
@@ -152,9 +162,9 @@ Exit status:
   0      success
   1      the emulator does not hold the image (verify found a difference)
   2      usage error
-  3      port access could not be opened, no emulator answered, the emulator
-         stopped answering during a transfer, or it did not confirm the RESET
-         state asked for
+  3      port access could not be opened, no emulator answered, another
+         program holds the port, the emulator stopped answering during a
+         transfer, or it did not confirm the RESET state asked for
   4      file error: not found, unreadable, empty or unwritable, a HEX FILE
          that does not load, or a trace that could not be written
   128+N  stopped by signal N: 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; the target
@@ -233,9 +243,10 @@ class Parser {
         app_.add_flag("-q,--quiet", invocation_.quiet, "print errors only");
         app_.add_flag("--version", invocation_.version, "show the version");
 
-        Command("detect",
-                "say at which address the emulator answered; when\nnone did, say for each address "
-                "tried what was found\nthere");
+        LeaveOption(Command("detect",
+                            "say at which address the emulator answered; when\nnone did, say for "
+                            "each address tried what was found\nthere"))
+            .footer(kLeaveNote);
 
         CLI::App& write = ImageCommand(
             "write",
@@ -269,16 +280,18 @@ class Parser {
             ->type_name("all|changed")
             ->transform(Choice("a verify mode", {"all", "changed"}));
         static_cast<void>(changedOnly);
-        ImageCommand("read", "save the emulator's memory in FILE",
-                     "read leaves the target's RESET line as it found it. It never leaves a\n"
-                     "half-written FILE behind: a regular FILE is replaced only once complete,\n"
-                     "keeping its permissions (never setuid/setgid) and owner; links are\n"
-                     "followed, a write-protected FILE is refused, devices and /dev/stdout are\n"
-                     "written in place.");
-        ImageCommand(
-            "verify",
-            "compare the emulator's memory with FILE and list\nthe first differing addresses",
-            "verify leaves the target's RESET line as it found it.")
+        LeaveOption(ImageCommand(
+            "read", "save the emulator's memory in FILE",
+            "read never leaves a half-written FILE behind: a regular FILE is replaced\n"
+            "only once complete, keeping its permissions (never setuid/setgid) and owner;\n"
+            "links are followed, a write-protected FILE is refused, devices and\n"
+            "/dev/stdout are written in place.\n" +
+                std::string(kLeaveNote)));
+        LeaveOption(
+            ImageCommand("verify",
+                         "compare the emulator's memory with FILE and list\nthe first differing "
+                         "addresses",
+                         kLeaveNote))
             .add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
 
         CLI::App& reset = Command("reset", "drive the target's RESET line");
@@ -293,6 +306,12 @@ class Parser {
             .add_option("MS", pulseMs_, "pulse time in milliseconds (default 1000, at most 10000)")
             ->type_name("")
             ->transform(kMilliseconds);
+        reset
+            .add_option("--from", from_,
+                        "toggle only: the state to toggle from, hold or\nrelease (needed with "
+                        "ppdev, which cannot read it)")
+            ->type_name("S")
+            ->transform(kResetState);
 
         CLI::App& convert = Command("convert", "convert between image file formats");
         convert.fallthrough(false);  // it opens no port: --io, --port and --quiet mean nothing here
@@ -385,8 +404,13 @@ class Parser {
         return command;
     }
 
+    CLI::App& LeaveOption(CLI::App& command) {
+        command.add_option("--leave", leave_, kLeave)->type_name("S")->transform(kResetState);
+        return command;
+    }
+
     // read, write and verify: a FILE, its format and a range within an EPROM type.
-    CLI::App& ImageCommand(const char* name, const char* description, const char* note) {
+    CLI::App& ImageCommand(const char* name, const char* description, const std::string& note) {
         CLI::App& command = Command(name, description);
         command
             .add_option("FILE", invocation_.file, "the image file; - is standard input or output")
@@ -423,7 +447,7 @@ class Parser {
                         "--hex-base E000 puts\nrecords E000-FFFF at 0000-1FFF")
             ->type_name("A")
             ->check(kHexAddress);
-        command.footer(std::string(kRangeFooter) + "\n" + note);
+        command.footer(kRangeFooter + ("\n" + note));
         return command;
     }
 
@@ -491,6 +515,15 @@ class Parser {
         }
         if (command == "reset") {
             invocation_.resetAction = static_cast<ResetAction>(resetAction_);
+            if (app_.get_subcommand(command)->count("--from") > 0) {
+                if (invocation_.resetAction != ResetAction::Toggle) {
+                    const char* const actions[] = {"hold", "release", "toggle", "pulse"};
+                    throw UsageError(std::string("option --from does not apply to reset ") +
+                                         actions[resetAction_],
+                                     command);
+                }
+                invocation_.from = static_cast<ResetState>(from_);
+            }
             if (pulseMs_) {
                 if (invocation_.resetAction != ResetAction::Pulse) {
                     const char* const actions[] = {"hold", "release", "toggle", "pulse"};
@@ -501,6 +534,9 @@ class Parser {
                 invocation_.resetMs = *pulseMs_;
             }
             return;
+        }
+        if (command != "write" && app_.get_subcommand(command)->count("--leave") > 0) {
+            invocation_.leave = static_cast<ResetState>(leave_);
         }
         if (command == "detect") {
             return;
@@ -581,6 +617,8 @@ class Parser {
     std::string startText_, endText_, hexBaseText_, helpTopic_;
     int verifyWhat_ = 0;
     int resetAction_ = 0;
+    int leave_ = 0;
+    int from_ = 0;
     bool noVerify_ = false;
     std::optional<std::uint32_t> pulseMs_;
 };

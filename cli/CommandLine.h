@@ -20,6 +20,8 @@ enum ExitStatus : int {
 };
 
 enum class ResetAction { Hold, Release, Toggle, Pulse };
+// The target's RESET line: held (the target stopped) or released (it runs).
+enum class ResetState { Hold, Release };
 
 inline constexpr std::uint32_t kDefaultResetMs = 1000;
 inline constexpr std::uint32_t kMaxResetMs = 10000;
@@ -59,6 +61,8 @@ struct Invocation {
     std::optional<std::string> previousFile;  // write --changed-only PREVIOUS_FILE
     bool verifyChangedOnly = false;           // --verify changed (with --watch, --changed-only)
     ConvertInvocation convert;
+    std::optional<ResetState> leave;  // --leave of detect, read, verify
+    std::optional<ResetState> from;   // --from of reset toggle
 };
 
 // A command line that cannot be carried out; the text says which word and why.

@@ -131,8 +131,11 @@ class AboutFile final : public Host {
 
 class Session {
   public:
-    Session(const Invocation& invocation, TerminalHost& host)
-        : invocation_(invocation), host_(host), began_(std::chrono::steady_clock::now()) {}
+    Session(const Invocation& invocation, TerminalHost& host, const PortFactory& makePort)
+        : invocation_(invocation),
+          host_(host),
+          makePort_(makePort),
+          began_(std::chrono::steady_clock::now()) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -175,7 +178,9 @@ class Session {
     bool WaitUnlessStopped(std::uint32_t ms);
     bool ResetFeedbackIs(bool held);
     bool WasRunningBefore() const;
-    void RestoreReset();
+    bool LeaveRunning() const;
+    void LeaveReset();
+    std::string LeftState() const;
     int Finish(int status);
 
     int Fail(int status, const std::string& message);
@@ -189,6 +194,7 @@ class Session {
 
     const Invocation& invocation_;
     TerminalHost& host_;
+    const PortFactory& makePort_;
     std::chrono::steady_clock::time_point began_;
     std::unique_ptr<ImageModel> model_ = std::make_unique<ImageModel>();
     std::unique_ptr<ImageModel> image_;     // the file, kept to compare with what was read back
@@ -286,7 +292,9 @@ int Session::CheckTrace() {
 }
 
 int Session::OpenPort() {
-    port_ = CreatePortAccess(invocation_.io ? invocation_.io->c_str() : nullptr);
+    if (!port_) {
+        port_ = makePort_(invocation_.io ? invocation_.io->c_str() : nullptr);
+    }
     port_->SetOpened(true);
     if (!port_->Opened()) {
         if (Stopped()) {
@@ -350,6 +358,11 @@ int Session::FindEmulator() {
     std::string message =
         "no emulator answered at " + tried + " (port access: " + port_->Backend()->Name() + ")";
     for (const auto& [base, control] : controlBefore_) {
+        // A port another program holds is not waited for a second time.
+        if (const std::string problem = port_->PortProblem(base); !problem.empty()) {
+            message += "\n  " + PortText(base) + ": " + problem;
+            continue;
+        }
         message += "\n  " + PortText(base) + ": " + Diagnose(base);
         port_->WritePort(static_cast<std::uint16_t>(base + 2), control);
     }
@@ -641,12 +654,28 @@ bool Session::WasRunningBefore() const {
     return false;
 }
 
+// What --leave asks for; else the state found, where the backend can read it; else
+// running, as a target in an emulator normally is. (Under ppdev taking the port holds the
+// target in RESET, so the state from before is gone.)
+bool Session::LeaveRunning() const {
+    if (invocation_.leave) {
+        return *invocation_.leave == ResetState::Release;
+    }
+    return port_->KeepsControlState() ? WasRunningBefore() : true;
+}
+
 // Finding the emulator and every transfer hold the target in RESET; a command that is
 // not about RESET must not stop a target that was running.
-void Session::RestoreReset() {
-    if (WasRunningBefore()) {
+void Session::LeaveReset() {
+    if (LeaveRunning()) {
         link_->ReleaseEmulator();
     }
+}
+
+std::string Session::LeftState() const {
+    const bool asFound = !invocation_.leave && port_->KeepsControlState();
+    return std::string(LeaveRunning() ? "target running" : "target held in RESET") +
+           (asFound ? " as found" : "");
 }
 
 int Session::Finish(int status) {
@@ -672,8 +701,9 @@ int Session::Detect() {
         status != kExitSuccess) {
         return status;
     }
-    RestoreReset();
-    Say("emulator at " + Where() + " (port access: " + port_->Backend()->Name() + ")");
+    LeaveReset();
+    Say("emulator at " + Where() + " (port access: " + port_->Backend()->Name() + "); " +
+        LeftState());
     return kExitSuccess;
 }
 
@@ -842,12 +872,12 @@ int Session::Read() {
     if (const int status = StillAnswers("read"); status != kExitSuccess) {
         return status;  // the file is left as it was
     }
-    RestoreReset();
+    LeaveReset();
     if (const int status = SaveImage(); status != kExitSuccess) {
         return status;
     }
     Say("read " + std::to_string(Size()) + " bytes from the " + TypeName() + " emulator at " +
-        Where() + " into " + File() + " (" + Elapsed() + ")");
+        Where() + " into " + File() + " (" + Elapsed() + "); " + LeftState());
     return kExitSuccess;
 }
 
@@ -869,15 +899,24 @@ int Session::Verify() {
     if (status == kExitNoEmulator) {
         return status;
     }
-    RestoreReset();
+    LeaveReset();
     if (status == kExitSuccess) {
         Say("the " + TypeName() + " emulator at " + Where() + " holds the " +
-            std::to_string(Size()) + " bytes of " + File() + " (" + Elapsed() + ")");
+            std::to_string(Size()) + " bytes of " + File() + " (" + Elapsed() + "); " +
+            LeftState());
     }
     return status;
 }
 
 int Session::Reset() {
+    port_ = makePort_(invocation_.io ? invocation_.io->c_str() : nullptr);
+    if (invocation_.resetAction == ResetAction::Toggle && !invocation_.from &&
+        !port_->KeepsControlState()) {
+        return Fail(kExitUsage, "reset toggle: with port access " + port_->Backend()->Name() +
+                                    " the RESET state from before cannot be read (taking the "
+                                    "port holds the target in RESET); give --from hold or "
+                                    "--from release");
+    }
     if (const int status = Steps({&Session::OpenPort, &Session::FindEmulator});
         status != kExitSuccess) {
         return status;
@@ -893,7 +932,11 @@ int Session::Reset() {
             break;
         case ResetAction::Toggle:
             // Finding the emulator held RESET already; toggle what the target had before.
-            (WasRunningBefore() ? hold : release) = true;
+            if (invocation_.from) {
+                (*invocation_.from == ResetState::Release ? hold : release) = true;
+            } else {
+                (WasRunningBefore() ? hold : release) = true;
+            }
             break;
         case ResetAction::Pulse:
             hold = release = true;
@@ -930,6 +973,10 @@ int Session::Reset() {
 }  // namespace
 
 int Main(const std::vector<std::string>& args) {
+    return Main(args, [](const char* io) { return CreatePortAccess(io); });
+}
+
+int Main(const std::vector<std::string>& args, const PortFactory& makePort) {
     Invocation invocation;
     try {
         invocation = ParseCommandLine(args);
@@ -953,7 +1000,7 @@ int Main(const std::vector<std::string>& args) {
         return Stopped() ? kExitSignal + stopSignal : status;
     }
     TerminalHost host(TerminalHost::ModeFor(invocation.quiet));
-    Session session(invocation, host);
+    Session session(invocation, host, makePort);
     return session.Run();
 }
 

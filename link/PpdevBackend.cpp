@@ -37,6 +37,9 @@ struct Parport {
     // Kept until the port is let go, so a port another program holds is waited for once
     // per command, not at every access.
     int claimError = 0;
+    // What kept the port from us last time, until a claim succeeds; outlives letting go, so
+    // the caller can still say why after detection gave the port back.
+    std::string problem;
 };
 
 // The parports with a known base, and the first reason a port was left out (used only
@@ -120,6 +123,7 @@ class PpdevBackend final : public PortBackend {
                 anyOpened = true;
             } else {
                 port.openError = -result;
+                port.problem = OpenProblem(port.device, -result);
                 if (firstError == 0) {
                     firstError = -result;
                     firstProblem = OpenProblem(port.device, -result);
@@ -215,17 +219,7 @@ class PpdevBackend final : public PortBackend {
             if (port.base != base) {
                 continue;
             }
-            if (port.openError != 0) {
-                return OpenProblem(port.device, port.openError);
-            }
-            if (port.claimError == EBUSY) {
-                return port.device +
-                       " is in use by another program (another Tarvex32 or tarvex, or a printer "
-                       "job)";
-            }
-            if (port.claimError != 0) {
-                return "cannot claim " + port.device + ": " + ErrorText(port.claimError);
-            }
+            return port.problem;
         }
         return {};
     }
@@ -316,6 +310,7 @@ class PpdevBackend final : public PortBackend {
             const int result = system_->Open(port.device, O_RDWR | O_CLOEXEC);
             if (result < 0) {
                 port.openError = -result;
+                port.problem = OpenProblem(port.device, -result);
             } else {
                 port.descriptor = result;
             }
@@ -327,10 +322,16 @@ class PpdevBackend final : public PortBackend {
         const int result = system_->ClaimWithin(port.descriptor, kClaimLimit);
         if (result < 0) {
             port.claimError = -result;
+            port.problem = result == -EBUSY
+                               ? port.device +
+                                     " is in use by another program (another "
+                                     "Tarvex32 or tarvex, or a printer job)"
+                               : "cannot claim " + port.device + ": " + ErrorText(-result);
             error = static_cast<std::uint32_t>(-result);
             return false;
         }
         port.claimed = true;
+        port.problem.clear();
         return true;
     }
 

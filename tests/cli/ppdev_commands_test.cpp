@@ -1,0 +1,94 @@
+// tarvex's commands in process over the kernel's ppdev as a stand-in models it: the first
+// claim holds the target in RESET, and a port another program holds cannot be claimed.
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "support/FakeParport.h"
+
+namespace tarvex {
+namespace {
+
+using testing::FakeParport;
+
+struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool held278;  // another program holds 0x278 (bare port); the emulator hangs on 0x378
+    int status;
+    int controlBit0;  // of 0x378 afterwards: 1 target running, 0 held in RESET
+    const char* out;
+    const char* err;
+};
+
+void PrintTo(const Case& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class PpdevCommands : public ::testing::TestWithParam<Case> {};
+
+TEST_P(PpdevCommands, LeaveTheTargetAsAskedAndSayWhy) {
+    const Case& row = GetParam();
+    const std::string file =
+        ::testing::TempDir() + "tarvex_ppdev_" + std::to_string(::getpid()) + ".bin";
+    std::ofstream(file, std::ios::binary) << std::string(0x2000, '\0');  // as the emulator's RAM
+    auto kernel = std::make_shared<FakeParport>();
+    kernel->AttachEmulator(0x378);
+    kernel->At(0x278).heldElsewhere = row.held278;
+    kernel->At(0x378).control = 0x05;  // the target ran before tarvex started
+    std::vector<std::string> args = row.args;
+    for (std::string& word : args) {
+        word = word == "FILE" ? file : word;
+    }
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const int status = cli::Main(args, [&](const char*) {
+        return std::make_unique<TIoPort>(MakePpdevBackend(kernel, "/proc"));
+    });
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    std::remove(file.c_str());
+    EXPECT_EQ(status, row.status) << err;
+    EXPECT_EQ(kernel->Control(0x378) & 0x01, row.controlBit0);
+    EXPECT_THAT(out, ::testing::HasSubstr(row.out));
+    EXPECT_THAT(err, ::testing::HasSubstr(row.err));
+    EXPECT_EQ(kernel->busyClaims, row.held278 ? 1 : 0);  // bounded once, never again
+    EXPECT_EQ(kernel->OpenFiles(), 0);
+}
+
+const char* const kHeld =
+    "0x0278: /dev/parport1 is in use by another program (another Tarvex32 or tarvex, or a "
+    "printer job)";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Tarvex, PpdevCommands, ::testing::Values(
+    Case{"DetectLeavesRunningByDefault", {"detect"}, false, 0, 1,
+         "emulator at 0x0378 (port access: ppdev); target running\n", ""},
+    Case{"DetectLeaveHold", {"detect", "--leave", "hold"}, false, 0, 0,
+         "; target held in RESET\n", ""},
+    Case{"ReadLeavesRunningByDefault", {"read", "FILE", "--type", "2764"}, false, 0, 1,
+         "; target running\n", ""},
+    Case{"ReadLeaveHold", {"read", "FILE", "--type", "2764", "--leave", "hold"}, false, 0, 0,
+         "; target held in RESET\n", ""},
+    Case{"ReadLeaveRelease", {"read", "FILE", "--type=2764", "--leave=release"}, false, 0, 1,
+         "; target running\n", ""},
+    Case{"VerifyLeaveHold", {"verify", "FILE", "--type", "2764", "--leave", "hold"}, false, 0, 0,
+         "holds the 8192 bytes", ""},
+    Case{"ToggleNeedsFromAndLeavesThePortAlone", {"reset", "toggle"}, false, 2, 1, "",
+         "give --from hold or --from release"},
+    Case{"ToggleFromHoldReleases", {"reset", "toggle", "--from", "hold"}, false, 0, 1,
+         "target released", ""},
+    Case{"ToggleFromReleaseHolds", {"reset", "toggle", "--from", "release"}, false, 0, 0,
+         "target held in RESET", ""},
+    Case{"HeldPortIsPassedOverOnce", {"detect"}, true, 0, 1, "target running", ""},
+    Case{"HeldPortNamedWhenChosen", {"--port", "0x278", "detect"}, true, 3, 1, "", kHeld}));
+// clang-format on
+
+}  // namespace
+}  // namespace tarvex
