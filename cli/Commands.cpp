@@ -336,8 +336,13 @@ int Session::FindEmulator() {
     } else {
         candidates.assign(kStandardPorts.begin(), kStandardPorts.end());
     }
-    for (const std::uint16_t base : candidates) {
-        controlBefore_.emplace_back(base, port_->ReadPort(static_cast<std::uint16_t>(base + 2)));
+    // Where taking the port overwrites the control register there is nothing to keep, and
+    // reading it here would hold every candidate while detection waits for a busy one.
+    if (port_->KeepsControlState()) {
+        for (const std::uint16_t base : candidates) {
+            controlBefore_.emplace_back(base,
+                                        port_->ReadPort(static_cast<std::uint16_t>(base + 2)));
+        }
     }
     if (invocation_.port) {
         link_->SetPortAddress(*invocation_.port);
@@ -357,14 +362,17 @@ int Session::FindEmulator() {
     }
     std::string message =
         "no emulator answered at " + tried + " (port access: " + port_->Backend()->Name() + ")";
-    for (const auto& [base, control] : controlBefore_) {
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::uint16_t base = candidates[i];
         // A port another program holds is not waited for a second time.
         if (const std::string problem = port_->PortProblem(base); !problem.empty()) {
             message += "\n  " + PortText(base) + ": " + problem;
             continue;
         }
         message += "\n  " + PortText(base) + ": " + Diagnose(base);
-        port_->WritePort(static_cast<std::uint16_t>(base + 2), control);
+        if (i < controlBefore_.size()) {
+            port_->WritePort(static_cast<std::uint16_t>(base + 2), controlBefore_[i].second);
+        }
     }
     return Fail(kExitNoEmulator, message);
 }

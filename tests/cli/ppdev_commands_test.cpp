@@ -20,7 +20,7 @@ using testing::FakeParport;
 struct Case {
     const char* name;
     std::vector<std::string> args;
-    bool held278;  // another program holds 0x278 (bare port); the emulator hangs on 0x378
+    std::uint16_t held;  // the port another program holds, or 0; the emulator hangs on 0x378
     int status;
     int controlBit0;  // of 0x378 afterwards: 1 target running, 0 held in RESET
     const char* out;
@@ -40,7 +40,9 @@ TEST_P(PpdevCommands, LeaveTheTargetAsAskedAndSayWhy) {
     std::ofstream(file, std::ios::binary) << std::string(0x2000, '\0');  // as the emulator's RAM
     auto kernel = std::make_shared<FakeParport>();
     kernel->AttachEmulator(0x378);
-    kernel->At(0x278).heldElsewhere = row.held278;
+    if (row.held != 0) {
+        kernel->At(row.held).heldElsewhere = true;
+    }
     kernel->At(0x378).control = 0x05;  // the target ran before tarvex started
     std::vector<std::string> args = row.args;
     for (std::string& word : args) {
@@ -58,7 +60,8 @@ TEST_P(PpdevCommands, LeaveTheTargetAsAskedAndSayWhy) {
     EXPECT_EQ(kernel->Control(0x378) & 0x01, row.controlBit0);
     EXPECT_THAT(out, ::testing::HasSubstr(row.out));
     EXPECT_THAT(err, ::testing::HasSubstr(row.err));
-    EXPECT_EQ(kernel->busyClaims, row.held278 ? 1 : 0);  // bounded once, never again
+    EXPECT_EQ(kernel->busyClaims, row.held != 0 ? 1 : 0);  // bounded once, never again
+    EXPECT_EQ(kernel->heldWhileWaiting, 0);
     EXPECT_EQ(kernel->OpenFiles(), 0);
 }
 
@@ -68,26 +71,28 @@ const char* const kHeld =
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Tarvex, PpdevCommands, ::testing::Values(
-    Case{"DetectLeavesRunningByDefault", {"detect"}, false, 0, 1,
+    Case{"DetectLeavesRunningByDefault", {"detect"}, 0, 0, 1,
          "emulator at 0x0378 (port access: ppdev); target running\n", ""},
-    Case{"DetectLeaveHold", {"detect", "--leave", "hold"}, false, 0, 0,
+    Case{"DetectLeaveHold", {"detect", "--leave", "hold"}, 0, 0, 0,
          "; target held in RESET\n", ""},
-    Case{"ReadLeavesRunningByDefault", {"read", "FILE", "--type", "2764"}, false, 0, 1,
+    Case{"ReadLeavesRunningByDefault", {"read", "FILE", "--type", "2764"}, 0, 0, 1,
          "; target running\n", ""},
-    Case{"ReadLeaveHold", {"read", "FILE", "--type", "2764", "--leave", "hold"}, false, 0, 0,
+    Case{"ReadLeaveHold", {"read", "FILE", "--type", "2764", "--leave", "hold"}, 0, 0, 0,
          "; target held in RESET\n", ""},
-    Case{"ReadLeaveRelease", {"read", "FILE", "--type=2764", "--leave=release"}, false, 0, 1,
+    Case{"ReadLeaveRelease", {"read", "FILE", "--type=2764", "--leave=release"}, 0, 0, 1,
          "; target running\n", ""},
-    Case{"VerifyLeaveHold", {"verify", "FILE", "--type", "2764", "--leave", "hold"}, false, 0, 0,
+    Case{"VerifyLeaveHold", {"verify", "FILE", "--type", "2764", "--leave", "hold"}, 0, 0, 0,
          "holds the 8192 bytes", ""},
-    Case{"ToggleNeedsFromAndLeavesThePortAlone", {"reset", "toggle"}, false, 2, 1, "",
+    Case{"ToggleNeedsFromAndLeavesThePortAlone", {"reset", "toggle"}, 0, 2, 1, "",
          "give --from hold or --from release"},
-    Case{"ToggleFromHoldReleases", {"reset", "toggle", "--from", "hold"}, false, 0, 1,
+    Case{"ToggleFromHoldReleases", {"reset", "toggle", "--from", "hold"}, 0, 0, 1,
          "target released", ""},
-    Case{"ToggleFromReleaseHolds", {"reset", "toggle", "--from", "release"}, false, 0, 0,
+    Case{"ToggleFromReleaseHolds", {"reset", "toggle", "--from", "release"}, 0, 0, 0,
          "target held in RESET", ""},
-    Case{"HeldPortIsPassedOverOnce", {"detect"}, true, 0, 1, "target running", ""},
-    Case{"HeldPortNamedWhenChosen", {"--port", "0x278", "detect"}, true, 3, 1, "", kHeld}));
+    Case{"HeldPortIsPassedOverOnce", {"detect"}, 0x278, 0, 1, "target running", ""},
+    Case{"HeldPortNamedWhenChosen", {"--port", "0x278", "detect"}, 0x278, 3, 1, "", kHeld},
+    Case{"HeldPortWaitedForWithNothingElseKept", {"detect"}, 0x378, 3, 1, "",
+         "0x0378: /dev/parport0 is in use by another program"}));
 // clang-format on
 
 }  // namespace

@@ -143,6 +143,9 @@ class FakeParport : public SystemCalls {
         }
         if (port.heldElsewhere || port.claimedBy >= 0) {
             ++busyClaims;
+            for (const auto& other : ports) {  // kept from others for the whole wait
+                heldWhileWaiting += other->claimedBy >= 0 ? 1 : 0;
+            }
             return -EBUSY;
         }
         if (!file.registered) {
@@ -204,6 +207,7 @@ class FakeParport : public SystemCalls {
     std::map<std::string, int> openErrors;     // by device path
     std::map<unsigned long, int> ioctlErrors;  // by request, once the port is claimed
     int busyClaims = 0;
+    int heldWhileWaiting = 0;  // ports claimed here while a claim waited for a busy one
 
   private:
     struct File {
