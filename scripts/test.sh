@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test: unit, window, end-to-end and peer tests under ASan+UBSan, the threaded
-# paths again under TSan.
+# paths again under TSan, the HEX fuzzer, and the real-kernel ppdev test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -16,3 +16,7 @@ ctest --preset tsan -j "$jobs" -L threads
 
 # The Intel HEX loader under libFuzzer for about a minute.
 scripts/fuzz.sh "${TARVEX_FUZZ_SECONDS:-60}"
+
+# tarvex against the real parport, parport_pc and ppdev drivers of Debian's kernel, booted
+# under qemu in software emulation.
+tests/kernel/run.sh
