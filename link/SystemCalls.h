@@ -19,6 +19,8 @@ class SystemCalls {
     virtual int Close(int descriptor) = 0;
     virtual int Ioctl(int descriptor, unsigned long request, void* argument) = 0;
     // PPCLAIM, which sleeps while another holds the port, given up after `limit`: -EBUSY.
+    // A claim given up leaves the open on the kernel's wait list, which may hand it the port
+    // later; close the file soon.
     virtual int ClaimWithin(int descriptor, std::chrono::milliseconds limit) = 0;
     // The names in a directory, without "." and "..".
     virtual int ListDirectory(const std::string& path, std::vector<std::string>& names) = 0;
