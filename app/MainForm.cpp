@@ -23,6 +23,8 @@
 
 #include "app/IndicatorLamp.h"
 #include "batch/BatchRun.h"
+#include "diag/ExtTestForm.h"
+#include "diag/StdTestForm.h"
 #include "image/HexText.h"
 
 namespace tarvex {
@@ -155,6 +157,8 @@ TMain::TMain(std::unique_ptr<TIoPort> portAccess, std::vector<std::string> argum
     }
     Timer->start();
     FormCreate();
+    StdTest = std::make_unique<TStdTest>();
+    ExtTest = std::make_unique<TExtTest>();
 }
 
 TMain::~TMain() {
@@ -518,11 +522,22 @@ void TMain::TarvexTestClick() {
 }
 
 void TMain::ContinuousTestClick() {
-    // The memory test arrives with the diagnostics.
+    if (!link_->EmulatorPresent()) {
+        return;
+    }
+    ShowCentredOn(StdTest.get(), this);
+    SetWindowEnabled(false);
+    StdTest->RunMemoryTest(*link_, testRandom_);
+    SetWindowEnabled(true);
+    TarvexTest->setFocus();
+    StdTest->Finish(*link_);
 }
 
+// Also without an emulator: the test is there to find a dead cable or port.
 void TMain::SingleLinesClick() {
-    // The signals test arrives with the diagnostics.
+    ShowCentredOn(ExtTest.get(), this);
+    SetWindowEnabled(false);
+    ExtTest->RunSignalsTest(*link_);
 }
 
 void TMain::PortSelectChange(int itemIndex) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/StartupRules.h"
+#include "diag/MemoryTest.h"
 #include "host/Host.h"
 #include "image/FileLoader.h"
 #include "image/ImageModel.h"
@@ -28,6 +29,8 @@ class QTimer;
 namespace tarvex {
 
 class IndicatorLamp;
+class TExtTest;
+class TStdTest;
 
 // The main window. It owns port access, the image model and the emulator link, runs the
 // start-up sequence while it is constructed and shuts the link down when it closes or is
@@ -61,6 +64,8 @@ class TMain : public QWidget, public Host {
     ImageModel& Model() { return model_; }
     EmulatorLink& Link() { return *link_; }
     const std::vector<std::string>& Arguments() const { return arguments_; }
+    TStdTest& StdTestWindow() { return *StdTest; }
+    TExtTest& ExtTestWindow() { return *ExtTest; }
 
     // Whether the command line asks for a batch run; the batch run clears it at its end.
     std::atomic<bool> BatchRequested{false};
@@ -142,6 +147,11 @@ class TMain : public QWidget, public Host {
     std::unique_ptr<FileLoader> batchLoader_;
     std::thread batchThread_;
     std::atomic<bool> batchRunning_{false};
+    // The memory test's generator starts with the program and carries on from run to run.
+    TestRandom testRandom_;
+    // Windows of their own, not children: disabling the main window must not disable them.
+    std::unique_ptr<TStdTest> StdTest;
+    std::unique_ptr<TExtTest> ExtTest;
 
     QGroupBox* GroupBox1 = nullptr;
     QLineEdit* InFile = nullptr;

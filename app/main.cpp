@@ -3,8 +3,6 @@
 #include <vector>
 
 #include "app/MainForm.h"
-#include "diag/ExtTestForm.h"
-#include "diag/StdTestForm.h"
 #include "link/PortBackends.h"
 #include "view/OptionsForm.h"
 
@@ -14,11 +12,10 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     QApplication application(argc, argv);
 
-    // The main window runs the start-up sequence while it is made, before the others exist.
+    // The main window runs the start-up sequence while it is made, before the others exist;
+    // it makes the two test windows itself.
     tarvex::TMain Main(tarvex::CreatePortAccess(), arguments);
     tarvex::TOptions Options;
-    tarvex::TStdTest StdTest;
-    tarvex::TExtTest ExtTest;
     Main.show();
     return Main.RunMessageLoop();
 }

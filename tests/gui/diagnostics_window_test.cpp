@@ -1,0 +1,312 @@
+// The two diagnostics windows on the simulated emulator, driven through their own buttons.
+#include "WindowRig.h"
+#include "diag/ExtTestForm.h"
+#include "diag/StdTestForm.h"
+
+using namespace tarvex::testing;
+
+namespace {
+
+QString Text(QWidget* window, const char* name) {
+    return window->findChild<QLabel*>(QString::fromLatin1(name))->text();
+}
+
+void ClickIn(QWidget* window, const char* name) {
+    window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
+}
+
+// Runs `step` each time the event loop comes round, until it returns true.
+void Every(int ms, std::function<bool()> step) {
+    QTimer::singleShot(ms, [ms, step] {
+        if (!step()) {
+            Every(ms, step);
+        }
+    });
+}
+
+// The data-register bytes the transfers wrote (each follows control 0x06).
+QStringList WrittenData(const QStringList& writes, int count) {
+    QStringList bytes;
+    for (int i = 1; i < writes.size() && bytes.size() < count; ++i) {
+        if (writes[i - 1] == "W 037A 06" && writes[i].startsWith("W 0378 ")) {
+            bytes << writes[i].mid(7);
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+class DiagnosticsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { QVERIFY(UseOwnDirectories()); }
+
+    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
+
+    // Runs the test for `passes` passes, then "&Stop test": what the counters showed, and
+    // what is back in force afterwards.
+    void memoryTest_data() {
+        QTest::addColumn<QString>("io");
+        QTest::addColumn<int>("type");  // item of the EpromType box; -1: none ever set
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<int>("passes");
+        QTest::addColumn<QString>("shown");  // "executed/O.K./bad" before the stop
+        QTest::addColumn<QString>("typeText");
+        QTest::addColumn<int>("epromEnd");
+        QTest::newRow("clean: only O.K. passes") << "sim" << 4 << 0 << 0x1FFFF << 2 << "2/2/0"
+                                                 << "  27010" << 0x1FFFF;
+        QTest::newRow("bad cell: bad passes, and the test goes on")
+            << "sim:0x378/bad=0x123" << 4 << 0 << 0x1FFFF << 2 << "2/0/2"
+            << "  27010" << 0x1FFFF;
+        QTest::newRow("stuck data bit: bad passes")
+            << "sim:0x378/stuck1=6" << 3 << 0 << 0xFFFF << 1 << "1/0/1"
+            << "  27512" << 0xFFFF;
+        QTest::newRow("2764 narrowed to 100-1FF comes back")
+            << "sim" << 0 << 0x100 << 0x1FF << 1 << "1/1/0"
+            << "   2764" << 0x1FFF;
+        QTest::newRow("no type: emulator stays a 27010, ranges come back")
+            << "sim" << -1 << 0x10 << 0x20 << 1 << "1/1/0"
+            << "  27010" << 0x1FFFF;
+        QTest::newRow("stop in the first pass") << "sim" << 4 << 0 << 0x1FFFF << 0 << "0/0/0"
+                                                << "  27010" << 0x1FFFF;
+    }
+
+    void memoryTest() {
+        WindowRig rig(Row<QString>("io"));
+        auto& model = rig.main->Model();
+        const int type = Row<int>("type");
+        if (type >= 0) {
+            rig.main->EpromTypeChange(type);
+        } else {
+            model.CurrentEpromType = 0;
+        }
+        model.BufferStart = std::uint32_t(Row<int>("start"));
+        model.BufferEnd = std::uint32_t(Row<int>("end"));
+        for (std::size_t i = 0; i < model.DataBuffer.size(); ++i) {
+            model.DataBuffer[i] = std::uint8_t(i * 3 + 1);
+        }
+        const auto image = model.DataBuffer;
+        rig.main->show();
+        QWidget* window = &rig.main->StdTestWindow();
+        const int passes = Row<int>("passes");
+        QString shown;
+        bool hiddenAtOnce = false;
+        Every(2, [&] {
+            if (Text(window, "AllPass").toInt() < passes) {
+                return false;
+            }
+            shown = Text(window, "AllPass") + '/' + Text(window, "OKPass") + '/' +
+                    Text(window, "BadPass");
+            if (!window->isVisible() || rig.main->isEnabled()) {
+                shown += " (window hidden or main window enabled while running)";
+            }
+            ClickIn(window, "StopTest");
+            hiddenAtOnce = !window->isVisible() && rig.main->isEnabled();
+            return true;
+        });
+        rig.Trace();
+        rig.Find<QMenu>("TestMenu")->findChild<QAction*>("ContinuousTest")->trigger();
+
+        QTEST(shown, "shown");
+        QVERIFY(hiddenAtOnce);
+        QVERIFY(!window->isVisible() && rig.main->isEnabled());
+        QCOMPARE(Text(window, "AllPass") + Text(window, "OKPass") + Text(window, "BadPass"),
+                 QString("000"));
+        QCOMPARE(rig.main->focusWidget(), rig.Find<QWidget>("TarvexTest"));
+        QCOMPARE(model.CurrentEpromType, type >= 0 ? tarvex::kEpromTypes[type].number : 0);
+        QCOMPARE(int(model.BufferStart), Row<int>("start"));
+        QCOMPARE(int(model.BufferEnd), Row<int>("end"));
+        QTEST(int(model.EpromEnd), "epromEnd");
+        QTEST(rig.ComboText("EpromType"), "typeText");
+        QVERIFY(model.DataBuffer == image);
+        QCOMPARE(rig.main->Link().StopRequest.load(), 0);
+        if (passes > 0) {
+            // The first pass after start-up writes the generator's first bytes.
+            QCOMPARE(WrittenData(rig.Writes(), 8),
+                     QStringList({"00", "08", "DC", "33", "45", "AB", "51", "29"}));
+            return;
+        }
+        // Stopped before any byte was written: the next start shows fresh counters.
+        QString next;
+        QTimer::singleShot(1, [&] {
+            next = Text(window, "AllPass") + Text(window, "OKPass") + Text(window, "BadPass");
+            ClickIn(window, "StopTest");
+        });
+        rig.main->ContinuousTestClick();
+        QCOMPARE(next, QString("000"));
+    }
+
+    void memoryTestNeedsTheEmulator() {
+        WindowRig rig("sim:none");
+        rig.main->show();
+        rig.Trace();
+        rig.main->ContinuousTestClick();
+        QVERIFY(!rig.main->StdTestWindow().isVisible() && rig.main->isEnabled());
+        QCOMPARE(rig.Writes(), QStringList());
+    }
+
+    // The user's steps, one per visit of the event loop, and what each leaves behind.
+    void signalsTest() {
+        WindowRig rig("sim");
+        rig.main->EpromTypeChange(3);  // 27512
+        auto& model = rig.main->Model();
+        model.BufferStart = 0x100;
+        model.BufferEnd = 0x1FF;
+        model.DataBuffer[0x180] = 0x42;
+        rig.main->show();
+        QWidget* window = &rig.main->ExtTestWindow();
+        auto box = [&](const char* name) { return window->findChild<QCheckBox*>(name); };
+        auto shows = [&](const char* image) {
+            return window->findChild<QLabel*>(image)->isVisible() &&
+                   !window->findChild<QLabel*>(image == QString("Image1") ? "Image2" : "Image1")
+                        ->isVisible();
+        };
+        auto control = [&] {
+            return rig.bus->WithDevice(0x378, [](auto* device) { return device->Control(); });
+        };
+        const QString suspended = "             Tarvex interface lines test suspended";
+        const QString running = "               Tarvex interface lines test running";
+        QStringList failures;
+        auto check = [&](bool good, const QString& what) {
+            if (!good) {
+                failures << what;
+            }
+        };
+        const QStringList dataSequence{"W 0378 55", "W 0378 AA", "W 0378 00", "W 0378 FF"};
+        std::vector<std::function<void()>> steps{
+            [&] { box("DataCheckBox")->setChecked(true); },
+            [&] {
+                check(window->windowTitle() == suspended && shows("Image1"), "suspended view");
+                check(rig.Writes().isEmpty(), "nothing written while suspended");
+                box("DataCheckBox")->setChecked(false);
+                ClickIn(window, "StartTest");
+            },
+            [&] { rig.Writes(); },  // the iteration that took the click
+            [&] {
+                check(window->windowTitle() == running && shows("Image1"), "running, empty");
+                check(rig.Writes().isEmpty(), "nothing ticked, nothing written");
+                box("DataCheckBox")->setChecked(true);
+            },
+            [&] { rig.Writes(); },
+            [&] {
+                const QStringList writes = rig.Writes();
+                check(!writes.isEmpty() && writes.size() % 4 == 0, "whole data sequences");
+                for (int i = 0; i < writes.size(); ++i) {
+                    check(writes[i] == dataSequence[i % 4], "data sequence: " + writes[i]);
+                }
+                check(shows("Image2"), "trace shown while driving");
+                box("DataCheckBox")->setChecked(false);
+                box("InitCheckBox")->setChecked(true);
+            },
+            [&] { check((control() & 0x04) == 0, "Init- leaves bit 2 clear"); },
+            [&] {
+                check((control() & 0x04) == 0, "Init- leaves bit 2 clear");
+                box("InitCheckBox")->setChecked(false);
+                box("StrobeCheckBox")->setChecked(true);
+            },
+            [&] { check((control() & 0x01) != 0, "Strobe- leaves bit 0 set"); },
+            [&] {
+                check((control() & 0x01) != 0, "Strobe- leaves bit 0 set");
+                ClickIn(window, "StopTest");
+            },
+            [&] { rig.Writes(); },
+            [&] {
+                check(window->windowTitle() == suspended && shows("Image1"), "suspended again");
+                check(rig.Writes().isEmpty(), "nothing written after Stop");
+                check(!rig.main->isEnabled(), "main window disabled throughout");
+                ClickIn(window, "Exit");
+            },
+        };
+        std::size_t next = 0;
+        Every(3, [&] {
+            steps[next++]();
+            return next == steps.size();
+        });
+        rig.Trace();
+        rig.Find<QMenu>("TestMenu")->findChild<QAction*>("SingleLines")->trigger();
+
+        QCOMPARE(failures, QStringList());
+        QVERIFY(!window->isVisible() && rig.main->isEnabled());
+        QCOMPARE(rig.main->Link().StopRequest.load(), 0);
+        QCOMPARE(int(model.BufferStart), 0);
+        QCOMPARE(int(model.BufferEnd), 0xFFFF);
+        QCOMPARE(model.DataBuffer[0x180], model.FillValue);
+        QCOMPARE(rig.ComboText("EpromType"), QString("  27512"));
+
+        // Opened again: the boxes are as they were left, and the test starts suspended.
+        bool kept = false;
+        QTimer::singleShot(5, [&] {
+            kept = box("StrobeCheckBox")->isChecked() && !box("DataCheckBox")->isChecked() &&
+                   window->windowTitle() == suspended;
+            ClickIn(window, "Exit");
+        });
+        rig.main->SingleLinesClick();
+        QVERIFY(kept);
+    }
+
+    void signalsTestRunsWithoutAnEmulator() {
+        WindowRig rig("sim:none");
+        rig.main->show();
+        QWidget* window = &rig.main->ExtTestWindow();
+        window->findChild<QCheckBox*>("DataCheckBox")->setChecked(true);
+        int visits = 0;
+        Every(3, [&] {
+            if (++visits == 1) {
+                ClickIn(window, "StartTest");
+            }
+            if (visits < 3) {
+                return false;
+            }
+            ClickIn(window, "Exit");
+            return true;
+        });
+        rig.Trace();
+        rig.main->SingleLinesClick();
+        // No emulator answered: the first standard address is the one in force.
+        QVERIFY(rig.Writes().contains("W 0278 AA"));
+    }
+
+    // The two pictures, pixel by pixel: a silver outer ring, a grey inner ring, a black screen
+    // and, in the second, the green trace of a high level with two low-going pulses.
+    void pictures_data() {
+        QTest::addColumn<bool>("withTrace");
+        QTest::newRow("empty screen") << false;
+        QTest::newRow("expected trace") << true;
+    }
+
+    void pictures() {
+        const bool withTrace = Row<bool>("withTrace");
+        const QImage picture = tarvex::SignalPicture(withTrace);
+        QCOMPARE(picture.size(), QSize(40, 30));
+        auto between = [](int value, int low, int high) { return value >= low && value <= high; };
+        QStringList wrong;
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 0; x < 40; ++x) {
+                const int ring = std::min({x, y, 39 - x, 29 - y});
+                const bool trace =
+                    (y == 11 && (between(x, 3, 12) || between(x, 15, 24) || between(x, 27, 36))) ||
+                    ((x == 12 || x == 15 || x == 24 || x == 27) && between(y, 12, 19)) ||
+                    (y == 20 && (between(x, 12, 15) || between(x, 24, 27)));
+                const QRgb expected = ring == 0            ? qRgb(0xC0, 0xC0, 0xC0)
+                                      : ring == 1          ? qRgb(0x80, 0x80, 0x80)
+                                      : withTrace && trace ? qRgb(0x00, 0xFF, 0x00)
+                                                           : qRgb(0, 0, 0);
+                if (picture.pixel(x, y) != expected) {
+                    wrong << QString("%1,%2").arg(x).arg(y);
+                }
+            }
+        }
+        QCOMPARE(wrong, QStringList());
+        // The window shows exactly these.
+        tarvex::TExtTest window;
+        const QPixmap shown = window.findChild<QLabel*>(withTrace ? "Image2" : "Image1")->pixmap();
+        QCOMPARE(shown.toImage().convertToFormat(QImage::Format_RGB32),
+                 picture.convertToFormat(QImage::Format_RGB32));
+    }
+};
+
+QTEST_MAIN(DiagnosticsTest)
+#include "diagnostics_window_test.moc"

@@ -1,0 +1,310 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "diag/MemoryTest.h"
+#include "diag/SignalsTest.h"
+#include "support/SimRig.h"
+
+namespace tarvex {
+namespace {
+
+using testing::SimRig;
+
+// Test names from the table rows.
+constexpr auto RowName = [](const auto& row) { return std::string(row.param.name); };
+
+// --- memory test -----------------------------------------------------------------------
+
+// Counts the phases and can pull the Stop button at a chosen moment.
+struct ScriptedMemoryView : MemoryTestView {
+    explicit ScriptedMemoryView(EmulatorLink& testedLink) : link(testedLink) {}
+    void ShowPhase(MemoryTestPhase phase) override {
+        phases.push_back(phase);
+        if (stopAtPhase == phases.size()) {
+            link.StopRequest = 1;
+        }
+    }
+    void ShowCounts(const MemoryTestCounts& counts, bool passed) override {
+        shown.push_back(counts);
+        results.push_back(passed);
+    }
+    EmulatorLink& link;
+    std::size_t stopAtPhase = 0;  // 1-based; 0: never
+    std::vector<MemoryTestPhase> phases;
+    std::vector<MemoryTestCounts> shown;
+    std::vector<bool> results;
+};
+
+TEST(TestRandom, StartsWithTheKnownBytesAndNeverRepeatsWithinAPass) {
+    TestRandom random;
+    std::vector<int> first;
+    for (int i = 0; i < 8; ++i) {
+        first.push_back(random.Next());
+    }
+    EXPECT_THAT(first, ::testing::ElementsAre(0x00, 0x08, 0xDC, 0x33, 0x45, 0xAB, 0x51, 0x29));
+}
+
+struct MemoryCase {
+    const char* name;
+    const char* devices;  // the simulator at 0x378 and its faults
+    std::uint16_t type;   // selected before the test; 0: never
+    std::uint32_t start, end;
+    std::uint32_t passes;
+    std::int32_t passed, failed;
+    std::uint32_t epromEndAfter;
+    std::uint8_t configAfter;  // the emulator's configuration latch afterwards
+};
+
+class MemoryTestRun : public ::testing::TestWithParam<MemoryCase> {};
+
+TEST_P(MemoryTestRun, CountsPassesAndGivesBackImageRangesAndType) {
+    const MemoryCase& row = GetParam();
+    SimRig rig(row.devices);
+    rig.link.DetectEmulator();
+    ASSERT_TRUE(rig.link.EmulatorPresent());
+    if (row.type != 0) {
+        rig.link.SetEpromType(row.type);
+    }
+    rig.model.BufferStart = row.start;
+    rig.model.BufferEnd = row.end;
+    for (std::size_t i = 0; i < rig.model.DataBuffer.size(); ++i) {
+        rig.model.DataBuffer[i] = static_cast<std::uint8_t>(i * 13 + 7);
+    }
+    const auto image = rig.model.DataBuffer;
+
+    TestRandom random;
+    ScriptedMemoryView view(rig.link);
+    const MemoryTestCounts counts = RunMemoryTest(rig.link, random, view, row.passes);
+
+    EXPECT_EQ(counts.executed, row.passes);
+    EXPECT_EQ(counts.passed, row.passed);
+    EXPECT_EQ(counts.failed, row.failed);
+    ASSERT_EQ(view.shown.size(), row.passes);
+    EXPECT_EQ(view.shown.back().executed, row.passes);
+    EXPECT_EQ(std::count(view.results.begin(), view.results.end(), false), row.failed);
+    EXPECT_EQ(rig.model.CurrentEpromType, row.type);
+    EXPECT_EQ(rig.model.BufferStart, row.start);
+    EXPECT_EQ(rig.model.BufferEnd, row.end);
+    EXPECT_EQ(rig.model.EpromEnd, row.epromEndAfter);
+    EXPECT_EQ(rig.Device()->ConfigLatch(), row.configAfter);
+    EXPECT_TRUE(rig.model.DataBuffer == image) << "the user's image was not given back";
+    EXPECT_EQ(rig.link.StopRequest, 0);
+    // The emulator keeps the random data, all 128 KiB of it, whatever the type was.
+    EXPECT_NE(rig.Device()->Memory()[0x1FFFF], image[0x1FFFF]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MemoryTestRun,
+    ::testing::Values(
+        MemoryCase{"CleanDeviceOnly0k", "0x378", 27010, 0, 0x1FFFF, 3, 3, 0, 0x1FFFF, 0x08},
+        MemoryCase{"BadCellFailsEveryPassAndGoesOn", "0x378/bad=0x123", 27010, 0, 0x1FFFF, 3, 0, 3,
+                   0x1FFFF, 0x08},
+        MemoryCase{"StuckDataBitFails", "0x378/stuck0=4", 27512, 0, 0xFFFF, 2, 0, 2, 0xFFFF, 0x00},
+        MemoryCase{"NarrowedRangeOf2764ComesBack", "0x378", 2764, 0x100, 0x1FF, 1, 1, 0, 0x1FFF,
+                   0x16},
+        MemoryCase{"NoTypeLeavesThe27010ButGivesBackRanges", "0x378", 0, 0x10, 0x20, 1, 1, 0,
+                   0x1FFFF, 0x08}),
+    RowName);
+
+TEST(MemoryTest, FirstPassWritesTheGeneratorsBytesAndTheNextPassNewOnes) {
+    SimRig rig("0x378");
+    rig.link.DetectEmulator();
+    TestRandom random;
+    ScriptedMemoryView view(rig.link);
+    RunMemoryTest(rig.link, random, view, 1);
+    const auto& memory = rig.Device()->Memory();
+    EXPECT_THAT(std::vector<int>(memory.begin(), memory.begin() + 8),
+                ::testing::ElementsAre(0x00, 0x08, 0xDC, 0x33, 0x45, 0xAB, 0x51, 0x29));
+    const auto firstPass = memory;
+    RunMemoryTest(rig.link, random, view, 1);  // a second run carries on with the generator
+    EXPECT_FALSE(memory == firstPass);
+}
+
+struct StopCase {
+    const char* name;
+    std::size_t stopAtPhase;  // see ScriptedMemoryView
+    std::uint32_t executed;
+};
+
+class MemoryTestStop : public ::testing::TestWithParam<StopCase> {};
+
+// A pass the user cuts short proves nothing either way, and a stop ends the run at once.
+TEST_P(MemoryTestStop, CutPassIsNotCountedAndNoPassFollows) {
+    SimRig rig("0x378");
+    rig.link.DetectEmulator();
+    rig.link.SetEpromType(27256);
+    TestRandom random;
+    ScriptedMemoryView view(rig.link);
+    view.stopAtPhase = GetParam().stopAtPhase;
+    const MemoryTestCounts counts = RunMemoryTest(rig.link, random, view, 10);
+    EXPECT_EQ(counts.executed, GetParam().executed);
+    EXPECT_EQ(counts.failed, 0);
+    EXPECT_EQ(view.phases.size(), GetParam().stopAtPhase + (GetParam().stopAtPhase % 2));
+    EXPECT_EQ(rig.model.EpromEnd, 0x7FFFu);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MemoryTestStop,
+                         ::testing::Values(StopCase{"InTheFirstWrite", 1, 0},
+                                           StopCase{"InTheFirstVerify", 2, 0},
+                                           StopCase{"InTheThirdWrite", 5, 2}),
+                         RowName);
+
+// --- signals test ----------------------------------------------------------------------
+
+struct DriveCase {
+    const char* name;
+    SignalLines lines;
+    std::uint8_t controlBefore;
+    const char* trace;
+    std::uint8_t controlAfter;
+};
+
+class SignalDrive : public ::testing::TestWithParam<DriveCase> {};
+
+TEST_P(SignalDrive, EachStepIsOneWriteAndOtherBitsKeepTheirState) {
+    const DriveCase& row = GetParam();
+    SimRig rig("0x378");
+    rig.port->WritePort(0x37A, row.controlBefore);
+    rig.bus->SetTracing(true);
+    DriveSignalLines(*rig.port, 0x378, row.lines);
+    EXPECT_EQ(rig.Trace(), row.trace);
+    EXPECT_EQ(rig.Device()->Control(), row.controlAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SignalDrive,
+    ::testing::Values(
+        DriveCase{"NothingTicked", 0, 0x04, "", 0x04},
+        DriveCase{"DataSequence", kDataLines, 0x04, "D55 DAA D00 DFF", 0x04},
+        DriveCase{"AutofeedClearSetClearSet", kAutofeedLine, 0x0F,
+                  "R0F C0D R0D C0F R0F C0D R0D C0F", 0x0F},
+        DriveCase{"InitSetClearSetClear", kInitLine, 0x09, "R09 C0D R0D C09 R09 C0D R0D C09", 0x09},
+        DriveCase{"SelectClearSetClearSet", kSelectLine, 0x00, "R00 C00 R00 C08 R08 C00 R00 C08",
+                  0x08},
+        DriveCase{"StrobeClearSetClearSet", kStrobeLine, 0x0E, "R0E C0E R0E C0F R0F C0E R0E C0F",
+                  0x0F},
+        DriveCase{"AllInTheFixedOrder",
+                  kDataLines | kAutofeedLine | kInitLine | kSelectLine | kStrobeLine, 0x04,
+                  "D55 DAA D00 DFF R04 C04 R04 C06 R06 C04 R04 C06 R06 C06 R06 C02 R02 C06 R06 "
+                  "C02 R02 C02 R02 C0A R0A C02 R02 C0A R0A C0A R0A C0B R0B C0A R0A C0B",
+                  0x0B}),
+    RowName);
+
+// Plays the user: each event pass runs the next action of the script; the window closes
+// when the script is used up.
+struct ScriptedSignalsView : SignalsTestView {
+    using Action = std::function<void(ScriptedSignalsView&)>;
+    ScriptedSignalsView(EmulatorLink& testedLink, std::vector<Action> script)
+        : link(testedLink), actions(std::move(script)) {}
+
+    bool Visible() const override { return visible; }
+    SignalLines Ticked() const override { return ticked; }
+    void ProcessEvents(bool wait) override {
+        waits.push_back(wait);
+        if (next < actions.size()) {
+            actions[next++](*this);
+        } else {
+            visible = false;  // "&Exit"
+        }
+    }
+    void ShowSuspended() override { shown.push_back("suspended"); }
+    void ShowRunning(bool driving) override {
+        shown.push_back(driving ? "running, trace" : "running, empty");
+    }
+
+    EmulatorLink& link;
+    std::vector<Action> actions;
+    std::size_t next = 0;
+    bool visible = true;
+    SignalLines ticked = 0;
+    std::vector<bool> waits;
+    std::vector<std::string> shown;
+};
+
+const ScriptedSignalsView::Action kIdle = [](ScriptedSignalsView&) {};
+const ScriptedSignalsView::Action kRun = [](ScriptedSignalsView& view) {
+    view.link.StopRequest = 0;
+};
+const ScriptedSignalsView::Action kStop = [](ScriptedSignalsView& view) {
+    view.link.StopRequest = 1;
+};
+ScriptedSignalsView::Action Tick(SignalLines lines) {
+    return [lines](ScriptedSignalsView& view) { view.ticked = lines; };
+}
+
+struct LoopCase {
+    const char* name;
+    std::vector<ScriptedSignalsView::Action> script;
+    std::vector<std::string> shown;
+    std::vector<bool> waits;
+    std::size_t dataWrites;
+};
+
+class SignalsLoop : public ::testing::TestWithParam<LoopCase> {};
+
+TEST_P(SignalsLoop, DrivesOnlyWhileRunningAndSleepsWhileSuspended) {
+    const LoopCase& row = GetParam();
+    SimRig rig("0x378");
+    rig.link.DetectEmulator();
+    rig.bus->SetTracing(true);
+    rig.bus->TakeTrace();
+    ScriptedSignalsView view(rig.link, row.script);
+    RunSignalsTest(rig.link, view);
+    EXPECT_EQ(view.shown, row.shown);
+    EXPECT_EQ(view.waits, row.waits);
+    std::size_t writes = 0;
+    for (const auto& access : rig.bus->TakeTrace()) {
+        writes += access.write && access.port == 0x378 ? 1 : 0;
+    }
+    EXPECT_EQ(writes, row.dataWrites);  // no type set: nothing is selected at the end
+    EXPECT_EQ(rig.link.StopRequest, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SignalsLoop,
+    ::testing::Values(LoopCase{"NothingBeforeRun",
+                               {Tick(kDataLines), kIdle, kIdle},
+                               {"suspended", "suspended", "suspended", "suspended"},
+                               {false, true, true, true},
+                               0},
+                      LoopCase{"RunWithNothingTickedWritesNothing",
+                               {kRun, kIdle},
+                               {"running, empty", "running, empty", "running, empty"},
+                               {false, false, false},
+                               0},
+                      LoopCase{"DataEveryIterationUntilStopped",
+                               {Tick(kDataLines), kRun, kIdle, kStop, kIdle},
+                               {"suspended", "running, trace", "running, trace", "suspended",
+                                "suspended", "suspended"},
+                               {false, true, false, false, true, true},
+                               8},
+                      // "&Exit" while running: the iteration in progress still drives the lines.
+                      LoopCase{"ExitWhileRunningFinishesTheIteration",
+                               {kRun, Tick(kDataLines)},
+                               {"running, empty", "running, trace", "running, trace"},
+                               {false, false, false},
+                               8}),
+    RowName);
+
+TEST(SignalsTest, EndSelectsTheTypeAgainWithFullRangesAndFill) {
+    SimRig rig("0x378");
+    rig.link.DetectEmulator();
+    rig.link.SetEpromType(27512);
+    rig.model.BufferStart = 0x100;
+    rig.model.BufferEnd = 0x1FF;
+    rig.model.DataBuffer[0x150] = 0x12;
+    ScriptedSignalsView view(rig.link, {kRun, Tick(kStrobeLine | kDataLines)});
+    RunSignalsTest(rig.link, view);
+    EXPECT_EQ(rig.model.BufferStart, 0u);
+    EXPECT_EQ(rig.model.BufferEnd, 0xFFFFu);
+    EXPECT_EQ(rig.model.DataBuffer[0x150], rig.model.FillValue);
+    EXPECT_EQ(rig.Device()->ConfigLatch(), 0x00);
+}
+
+}  // namespace
+}  // namespace tarvex
