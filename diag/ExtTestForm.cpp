@@ -1,6 +1,8 @@
 #include "diag/ExtTestForm.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPixmap>
@@ -76,6 +78,10 @@ TExtTest::TExtTest(QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("ExtTest"));
     setFixedSize(kClientWidth, kClientHeight);
+    // The same small dialog font as the main window: the layout was made for it.
+    QFont small = QApplication::font();
+    small.setPixelSize(kFontPixels);
+    setFont(small);
 
     StartTest = MakeButton(this, "StartTest", "&Run test", 8);
     StopTest = MakeButton(this, "StopTest", "&Stop test", 132);
@@ -167,6 +173,11 @@ void TExtTest::ShowSuspended() {
 void TExtTest::ShowRunning(bool driving) {
     ShowPicture(driving);
     setWindowTitle(QString::fromLatin1(kSignalsRunningCaption));
+}
+
+// The window manager may offer a close button all the same; the test has its own way out.
+void TExtTest::closeEvent(QCloseEvent* event) {
+    event->ignore();
 }
 
 }  // namespace tarvex

@@ -7,6 +7,7 @@
 #include "link/Emulator.h"
 
 class QCheckBox;
+class QCloseEvent;
 class QLabel;
 class QPushButton;
 
@@ -20,6 +21,7 @@ class TExtTest : public QWidget, private SignalsTestView {
     Q_OBJECT
   public:
     static constexpr int kClientWidth = 338;
+    static constexpr int kFontPixels = 10;
     static constexpr int kClientHeight = 202;
 
     explicit TExtTest(QWidget* parent = nullptr);
@@ -31,6 +33,9 @@ class TExtTest : public QWidget, private SignalsTestView {
     void StartTestClick();
     void StopTestClick();
     void ExitClick();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     bool Visible() const override;

@@ -1,5 +1,7 @@
 #include "diag/StdTestForm.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
@@ -45,6 +47,10 @@ TStdTest::TStdTest(QWidget* parent)
     setObjectName(QStringLiteral("StdTest"));
     setWindowTitle(QStringLiteral("         Tarvex memory test"));
     setFixedSize(kClientWidth, kClientHeight);
+    // The same small dialog font as the main window: the layout was made for it.
+    QFont small = QApplication::font();
+    small.setPixelSize(kFontPixels);
+    setFont(small);
 
     // The labels line up their colons by a fixed-pitch font.
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -114,6 +120,11 @@ void ShowCentredOn(QWidget* window, const QWidget* owner) {
     const QRect frame = owner->frameGeometry();
     window->move(frame.center() - QPoint(window->width() / 2, window->height() / 2));
     window->show();
+}
+
+// The window manager may offer a close button all the same; the test has its own way out.
+void TStdTest::closeEvent(QCloseEvent* event) {
+    event->ignore();
 }
 
 }  // namespace tarvex

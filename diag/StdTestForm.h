@@ -5,6 +5,7 @@
 #include "diag/MemoryTest.h"
 #include "link/Emulator.h"
 
+class QCloseEvent;
 class QLabel;
 class QPushButton;
 
@@ -15,6 +16,7 @@ class TStdTest : public QWidget, private MemoryTestView {
     Q_OBJECT
   public:
     static constexpr int kClientWidth = 202;
+    static constexpr int kFontPixels = 10;
     static constexpr int kClientHeight = 122;
 
     explicit TStdTest(QWidget* parent = nullptr);
@@ -26,6 +28,9 @@ class TStdTest : public QWidget, private MemoryTestView {
 
   public slots:
     void StopTestClick();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void ShowPhase(MemoryTestPhase phase) override;
