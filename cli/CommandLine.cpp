@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -11,6 +12,8 @@
 #include <utility>
 
 #include "batch/CommandNumber.h"
+#include "cli/Test.h"
+#include "diag/MemoryTest.h"
 #include "image/HexText.h"
 #include "link/Emulator.h"
 #include "link/PortBackends.h"
@@ -154,13 +157,47 @@ const CLI::Validator kHexAddress = Number([](const std::string& text, std::int64
     return std::string();
 });
 
+const CLI::Validator kPasses = Number([](const std::string& text, std::int64_t& value) {
+    if (!ParseCommandNumber(text, value) || value < 1 || value > kMemoryTestPassLimit) {
+        return "'" + text + "' is not a number of passes from 1 to 1000000";
+    }
+    return std::string();
+});
+
+const CLI::Validator kIterations = Number([](const std::string& text, std::int64_t& value) {
+    if (!ParseCommandNumber(text, value) || value < 1) {
+        return "'" + text + "' is not a number of iterations (1 or more)";
+    }
+    return std::string();
+});
+
+const CLI::Validator kLines = Number([](const std::string& text, std::int64_t& value) {
+    std::string complaint;
+    const auto lines = ParseSignalLines(text, complaint);
+    value = lines.value_or(0);
+    return complaint;
+});
+
+const CLI::Validator kSeconds(
+    [](std::string& text) {
+        char* end = nullptr;
+        const double seconds = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+            seconds > 1e6) {
+            return "'" + text + "' is not a number of seconds (more than 0, at most 1000000)";
+        }
+        return std::string();
+    },
+    "");
+
 constexpr const char* kHelpFooter = R"(A command's own options: tarvex COMMAND --help.
 ADDR, T, N and MS are decimal, or hexadecimal after $, x or 0x, as in the
 program's own command line.
 
 Exit status:
   0      success
-  1      the emulator does not hold the image (verify found a difference)
+  1      the emulator does not hold the image (verify found a difference),
+         or a pass of the memory test was bad
   2      usage error
   3      port access could not be opened, no emulator answered, another
          program holds the port, the emulator stopped answering during a
@@ -181,6 +218,8 @@ Examples:
   tarvex read dump.bin --type 27010 --start 10000
   tarvex reset pulse 250
   tarvex convert rom.bin rom.hex --type 27512 --to xhex
+  tarvex test memory --passes 10                hammer the emulator's RAM
+  tarvex test signals --lines data,strobe       lines for an oscilloscope
 )";
 
 constexpr const char* kAllowEmpty = "accept an empty FILE (the range is then all FF)";
@@ -312,6 +351,44 @@ class Parser {
                         "ppdev, which cannot read it)")
             ->type_name("S")
             ->transform(kResetState);
+
+        CLI::App& test = Command(
+            "test",
+            "memory: write and verify random data in all of\nthe emulator's 128 KiB, pass after "
+            "pass; signals:\ndrive single port lines for an oscilloscope");
+        test.add_option("WHAT", testWhat_, "memory or signals")
+            ->required()
+            ->type_name("")
+            ->transform(Choice("a test", {"memory", "signals"}));
+        test.add_option("--type", invocation_.type,
+                        std::string("EPROM type to select again at the end: ") + kTypes)
+            ->type_name("T")
+            ->transform(kEpromType);
+        test.add_option("--passes", invocation_.test.passes,
+                        "memory: stop after N passes (at most 1000000;\ndefault: until Ctrl-C)")
+            ->type_name("N")
+            ->transform(kPasses);
+        test.add_option("--lines", invocation_.test.lines,
+                        "signals: the lines to drive, from data, autofeed,\ninit, select and "
+                        "strobe, separated by commas")
+            ->type_name("LIST")
+            ->transform(kLines);
+        CLI::Option* count =
+            test.add_option("--count", invocation_.test.count,
+                            "signals: stop after N iterations (default: until\nCtrl-C)")
+                ->type_name("N")
+                ->transform(kIterations);
+        test.add_option("--seconds", invocation_.test.seconds, "signals: stop after S seconds")
+            ->type_name("S")
+            ->check(kSeconds)
+            ->excludes(count);
+        test.footer(
+            "memory prints a line per pass on stderr; a bad pass also lists where the\n"
+            "emulator differs from what was written. Ctrl-C ends the test normally: the\n"
+            "totals follow and the exit status says whether any pass was bad. Without\n"
+            "--type the emulator is left set for the 27010.\n"
+            "signals needs no emulator (it finds a dead cable or port); it drives the port\n"
+            "of the emulator found, the one --port names, or else 0x0278.");
 
         CLI::App& convert = Command("convert", "convert between image file formats");
         convert.fallthrough(false);  // it opens no port: --io, --port and --quiet mean nothing here
@@ -535,6 +612,10 @@ class Parser {
             }
             return;
         }
+        if (command == "test") {
+            CheckTest();
+            return;
+        }
         if (command != "write" && app_.get_subcommand(command)->count("--leave") > 0) {
             invocation_.leave = static_cast<ResetState>(leave_);
         }
@@ -589,6 +670,24 @@ class Parser {
         }
     }
 
+    // Each test takes its own options only.
+    void CheckTest() {
+        CLI::App& options = *app_.get_subcommand("test");
+        invocation_.test.signals = testWhat_ == 1;
+        const char* const what = invocation_.test.signals ? "test signals" : "test memory";
+        // Options of the other test.
+        static const std::vector<std::string> kMemoryOnly{"--passes"};
+        static const std::vector<std::string> kSignalsOnly{"--lines", "--count", "--seconds"};
+        for (const std::string& option : invocation_.test.signals ? kMemoryOnly : kSignalsOnly) {
+            if (options.count(option) > 0) {
+                throw UsageError(std::string(what) + " does not take " + option, "test");
+            }
+        }
+        if (invocation_.test.signals && options.count("--lines") == 0) {
+            throw UsageError("test signals needs --lines LIST", "test");
+        }
+    }
+
     // --hex-base: only for HEX files, and the type's last byte must keep a 32-bit address.
     std::uint32_t HexBase(const std::string& command, bool hexFiles, std::uint32_t epromEnd) {
         CLI::App& options = *app_.get_subcommand(command);
@@ -616,6 +715,7 @@ class Parser {
     Invocation invocation_;
     std::string startText_, endText_, hexBaseText_, helpTopic_;
     int verifyWhat_ = 0;
+    int testWhat_ = 0;
     int resetAction_ = 0;
     int leave_ = 0;
     int from_ = 0;

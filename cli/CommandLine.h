@@ -36,6 +36,15 @@ struct ConvertInvocation {
     std::uint32_t hexBase = 0;  // --hex-base: the HEX file address of EPROM byte 0
 };
 
+// `test`'s options.
+struct TestInvocation {
+    bool signals = false;      // test signals; else test memory
+    std::uint32_t passes = 0;  // --passes; 0: until stopped, or the memory test's pass limit
+    unsigned lines = 0;        // --lines, as a SignalLines mask
+    std::optional<std::uint64_t> count;  // --count: iterations of the signals test
+    std::optional<double> seconds;       // --seconds: how long the signals test runs
+};
+
 // What the words after the program name ask for.
 struct Invocation {
     std::optional<std::string> io;        // --io, overrides TARVEX_IO
@@ -45,7 +54,7 @@ struct Invocation {
     std::optional<std::string> help;  // --help: the text to show
     bool version = false;
 
-    std::string command;                      // detect, write, read, verify, reset, convert
+    std::string command;                      // detect, write, read, verify, reset, test, convert
     std::string file;                         // write, read, verify
     std::uint16_t type = 0;                   // --type
     std::uint32_t start = 0;                  // --start, buffer index
@@ -63,6 +72,7 @@ struct Invocation {
     ConvertInvocation convert;
     std::optional<ResetState> leave;  // --leave of detect, read, verify
     std::optional<ResetState> from;   // --from of reset toggle
+    TestInvocation test;
 };
 
 // A command line that cannot be carried out; the text says which word and why.

@@ -24,6 +24,7 @@
 #include "cli/Convert.h"
 #include "cli/Files.h"
 #include "cli/TerminalHost.h"
+#include "cli/Test.h"
 #include "cli/Watch.h"
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
@@ -152,6 +153,9 @@ class Session {
     int Read();
     int Verify();
     int Reset();
+    int Test();
+    int TestMemory();
+    int TestSignals();
 
     int CheckTrace();
     int PrepareOutput();
@@ -219,6 +223,9 @@ int Session::Dispatch() {
     }
     if (command == "verify") {
         return Verify();
+    }
+    if (command == "test") {
+        return Test();
     }
     return Reset();
 }
@@ -975,6 +982,78 @@ int Session::Reset() {
     Say(std::string(release ? (hold ? "target reset and released" : "target released")
                             : "target held in RESET") +
         " by the emulator at " + Where());
+    return kExitSuccess;
+}
+
+int Session::Test() {
+    return invocation_.test.signals ? TestSignals() : TestMemory();
+}
+
+// Ctrl-C is the memory test's normal end: the totals and the type still follow.
+int Session::TestMemory() {
+    if (const int status = Steps({&Session::OpenPort, &Session::FindEmulator});
+        status != kExitSuccess) {
+        return status;
+    }
+    if (invocation_.type != 0) {
+        model_->FillValue = 0xFF;
+        link_->SetEpromType(invocation_.type);  // the type the test gives back at its end
+    }
+    const std::uint32_t passes = invocation_.test.passes;
+    host_.Note("memory test of the emulator at " + Where() + ", " +
+               (passes ? std::to_string(passes) + (passes == 1 ? " pass" : " passes")
+                       : std::string("until Ctrl-C")));
+    MemoryTestReport report(*link_, invocation_.quiet);
+    TestRandom random;  // seed 0 at the start of every run of the program
+    const MemoryTestCounts counts =
+        RunMemoryTest(*link_, random, report, passes ? passes : kMemoryTestPassLimit);
+    if (report.LinkLost()) {
+        return kExitNoEmulator;
+    }
+    LeaveReset();
+    Say("memory test of the emulator at " + Where() + ": " + std::to_string(counts.executed) +
+        (counts.executed == 1 ? " pass, " : " passes, ") + std::to_string(counts.passed) +
+        " O.K., " + std::to_string(counts.failed) + " bad" + (Stopped() ? ", stopped" : "") + " (" +
+        Elapsed() + ")");
+    return counts.failed > 0 ? kExitMismatch : kExitSuccess;
+}
+
+// No emulator needed: a dead cable or port is what this test is for.
+int Session::TestSignals() {
+    if (const int status = Steps({&Session::OpenPort}); status != kExitSuccess) {
+        return status;
+    }
+    if (invocation_.port) {
+        link_->SetPortAddress(*invocation_.port);
+        link_->CheckEmulatorPort(*invocation_.port);
+    } else {
+        link_->DetectEmulator();  // else the first standard address, as the window does
+    }
+    const TestInvocation& test = invocation_.test;
+    std::string length = "until Ctrl-C";
+    if (test.count) {
+        length = std::to_string(*test.count) + (*test.count == 1 ? " iteration" : " iterations");
+    } else if (test.seconds) {
+        char text[32];
+        std::snprintf(text, sizeof text, "for %g s", *test.seconds);
+        length = text;
+    }
+    std::string plan = SignalsPlan(test.lines);
+    plan.pop_back();  // its last line break
+    Say("driving the port at " + Where() + " (" +
+        (link_->EmulatorPresent() ? "emulator found" : "no emulator answered") +
+        ") with no delay, " + length + ":\n" + plan);
+    const SignalsRun run = DriveSignals(*port_, link_->PortAddress(), test.lines, test.count,
+                                        test.seconds, link_->StopRequest);
+    if (invocation_.type != 0) {
+        model_->FillValue = 0xFF;
+        link_->SetEpromType(invocation_.type);  // the lines driven may have changed it
+    }
+    char rate[96];
+    std::snprintf(rate, sizeof rate, "%llu iterations in %.2f s: %.0f iterations per second",
+                  static_cast<unsigned long long>(run.iterations), run.seconds,
+                  run.seconds > 0 ? static_cast<double>(run.iterations) / run.seconds : 0.0);
+    Say(std::string(rate) + (Stopped() ? ", stopped" : ""));
     return kExitSuccess;
 }
 

@@ -20,18 +20,19 @@ using SignalLines = unsigned;
 
 struct SignalLineInfo {
     SignalLine line;
-    const char* name;     // as the command line names it
-    const char* caption;  // the window's check box
-    const char* probe;    // what it carries, or where to probe it, as the window says
+    const char* name;         // as the command line names it
+    const char* caption;      // the window's check box
+    const char* probe;        // what it carries, or where to probe it, as the window says
+    int inputPin, outputPin;  // the CD40106 inverter stage that carries a control line
 };
 
 // In the window's order, which is also the order they are driven in.
 inline constexpr std::array<SignalLineInfo, 5> kSignalLines{{
-    {kDataLines, "data", "&Data lines", "55 - AA - 00 - FF hex sequence"},
-    {kAutofeedLine, "autofeed", "&Autofeed-", "CD40106  13   ->  12"},
-    {kInitLine, "init", "&Init-", "CD40106    1   ->    2"},
-    {kSelectLine, "select", "S&elect-", "CD40106    9   ->    8"},
-    {kStrobeLine, "strobe", "S&trobe-", "CD40106    5   ->    6"},
+    {kDataLines, "data", "&Data lines", "55 - AA - 00 - FF hex sequence", 0, 0},
+    {kAutofeedLine, "autofeed", "&Autofeed-", "CD40106  13   ->  12", 13, 12},
+    {kInitLine, "init", "&Init-", "CD40106    1   ->    2", 1, 2},
+    {kSelectLine, "select", "S&elect-", "CD40106    9   ->    8", 9, 8},
+    {kStrobeLine, "strobe", "S&trobe-", "CD40106    5   ->    6", 5, 6},
 }};
 
 inline constexpr const char* kSignalsSuspendedCaption =

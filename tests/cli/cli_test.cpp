@@ -293,6 +293,15 @@ TEST_P(CliStatusTest, ExitsWithItsClassSaysWhyAndLeavesResetAsItShould) {
 INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
     StatusCase{"Help", nullptr, {"--help"}, 0, "Usage: tarvex"},
     StatusCase{"DetectLeavesResetHeld", "sim", {"detect"}, 0, "emulator at 0x0378 (port access: sim)"},
+    StatusCase{"TestMemoryCleanPasses", "sim", {"test", "memory", "--passes", "2"}, 0,
+               "2 passes, 2 O.K., 0 bad", {"pass 1 ok ", "pass 2 ok "}},
+    StatusCase{"TestMemoryNamesTheBadCell", "sim:0x378/bad=0x123", {"test", "memory", "--passes",
+               "2", "--type", "27512"}, 1, "2 passes, 0 O.K., 2 bad", {"pass 2 bad ",
+               "1 of 131072 bytes differ", "\n    00123    "}},
+    StatusCase{"TestMemoryStuckBit", "sim:0x378/stuck0=7", {"test", "memory", "--passes", "1"}, 1,
+               "1 pass, 0 O.K., 1 bad", {"bytes differ", "and "}},
+    StatusCase{"TestMemoryNoEmulator", "sim:none", {"test", "memory"}, 3, "",
+               {"no emulator answered"}},
     StatusCase{"PortDollar", "sim:0x278,0x378", {"--port", "$378", "detect"}, 0, "at 0x0378"},
     StatusCase{"PortZeroX", "sim:0x278,0x378", {"--port", "0x378", "detect"}, 0, "at 0x0378"},
     StatusCase{"PortDecimal", "sim:0x278,0x378", {"--port", "888", "detect"}, 0, "at 0x0378"},
@@ -412,6 +421,50 @@ TEST_F(CliTest, SignalsStopTheRunAndLeaveNoTemporaryFile) {
     kill(child, SIGINT);
     EXPECT_EQ(Wait(child), 130);
     EXPECT_THAT(ReadText(base_ / "started.err"), HasSubstr("interrupted; nothing was changed"));
+}
+
+// Ctrl-C is the memory test's normal end: the totals, the type given back, exit 0. The signals
+// test stops the same way and says how fast it went.
+TEST_F(CliTest, InterruptEndsTheTestsNormally) {
+    const std::pair<Words, std::string> rows[] = {
+        {{"test", "memory", "--type", "2764"}, ", 0 bad, stopped ("},
+        {{"test", "signals", "--lines", "strobe"}, " iterations per second, stopped"}};
+    for (const auto& [args, summary] : rows) {
+        SCOPED_TRACE(args[1]);
+        const pid_t child = Start("sim", args);
+        usleep(1500000);
+        kill(child, SIGINT);
+        EXPECT_EQ(Wait(child), 0) << ReadText(base_ / "started.err");
+        EXPECT_THAT(ReadText(base_ / "started.out"), HasSubstr(summary));
+    }
+}
+
+// The signals test drives exactly its sequences, each control step a read and a write, and
+// needs no emulator.
+TEST_F(CliTest, SignalsTestWritesTheSequencesAndNeedsNoEmulator) {
+    const RunResult result =
+        Run("sim", {"test", "signals", "--lines", "data,init", "--count", "3"}, true);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("CD40106 pin 1 -> 2"));
+    EXPECT_THAT(result.out, HasSubstr("\n3 iterations in "));
+    const std::string trace = ReadText(work_ / "trace.txt");
+    const std::string iteration =
+        "W 0378 55\nW 0378 AA\nW 0378 00\nW 0378 FF\nR 037A 00\nW 037A 04\nR 037A 04\n"
+        "W 037A 00\nR 037A 00\nW 037A 04\nR 037A 04\nW 037A 00\n";
+    // Detection left Init- set; the first iteration sets it once more.
+    const std::string first = "W 0378 55\nW 0378 AA\nW 0378 00\nW 0378 FF\nR 037A 04\nW 037A 04\n"
+                              "R 037A 04\nW 037A 00\nR 037A 00\nW 037A 04\nR 037A 04\nW 037A 00\n";
+    const std::size_t at = trace.find("W 0378 55\n");
+    ASSERT_NE(at, std::string::npos) << trace;
+    EXPECT_EQ(trace.substr(at), first + iteration + iteration);
+
+    const RunResult alone =
+        Run("sim:none", {"test", "signals", "--lines", "data", "--count", "2"}, true);
+    EXPECT_EQ(alone.status, 0) << alone.err;
+    EXPECT_THAT(alone.out, HasSubstr("at 0x0278 (no emulator answered)"));
+    EXPECT_THAT(ReadText(work_ / "trace.txt"),
+                ::testing::EndsWith("W 0278 55\nW 0278 AA\nW 0278 00\nW 0278 FF\n"
+                                    "W 0278 55\nW 0278 AA\nW 0278 00\nW 0278 FF\n"));
 }
 
 // Output to a descriptor goes into that descriptor: appended where the shell redirected it.
@@ -560,6 +613,22 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliUsageTest, ::testing::Values(
               "reset"},
     UsageCase{"ResetGetsImageOption", {"reset", "hold", "--format", "hex"},
               "option --format does not apply to reset", "reset"},
+    UsageCase{"TestUnknown", {"test", "cpu"}, "'cpu' is not a test (use memory or signals)", "test"},
+    UsageCase{"TestSignalsWithoutLines", {"test", "signals"}, "test signals needs --lines", "test"},
+    UsageCase{"TestSignalsUnknownLine", {"test", "signals", "--lines", "data,busy"},
+              "'busy' is not a line", "test"},
+    UsageCase{"TestSignalsEmptyLine", {"test", "signals", "--lines", "data,"},
+              "'' is not a line", "test"},
+    UsageCase{"TestSignalsPasses", {"test", "signals", "--lines", "data", "--passes", "2"},
+              "test signals does not take --passes", "test"},
+    UsageCase{"TestSignalsCountAndSeconds", {"test", "signals", "--lines", "data", "--count", "2",
+              "--seconds", "1"}, "excludes", "test"},
+    UsageCase{"TestSignalsZeroSeconds", {"test", "signals", "--lines", "data", "--seconds", "0"},
+              "'0' is not a number of seconds", "test"},
+    UsageCase{"TestMemoryLines", {"test", "memory", "--lines", "data"},
+              "test memory does not take --lines", "test"},
+    UsageCase{"TestMemoryTooManyPasses", {"test", "memory", "--passes", "1000001"},
+              "'1000001' is not a number of passes from 1 to 1000000", "test"},
     UsageCase{"ConvertMissingOutput", {"convert", "image.bin", "--type", "2764"}, "OUTPUT is required",
               "convert"},
     UsageCase{"ConvertTypeBeyond16Bits", {"convert", "image.bin", "o.bin", "--type", "$10000"},
