@@ -522,7 +522,8 @@ void TMain::TarvexTestClick() {
 }
 
 void TMain::ContinuousTestClick() {
-    if (!link_->EmulatorPresent()) {
+    // A port or type change still talking to the emulator must finish first.
+    if (!link_->EmulatorPresent() || selectionChanging_) {
         return;
     }
     ShowCentredOn(StdTest.get(), this);
@@ -535,6 +536,9 @@ void TMain::ContinuousTestClick() {
 
 // Also without an emulator: the test is there to find a dead cable or port.
 void TMain::SingleLinesClick() {
+    if (selectionChanging_) {
+        return;
+    }
     ShowCentredOn(ExtTest.get(), this);
     SetWindowEnabled(false);
     ExtTest->RunSignalsTest(*link_);

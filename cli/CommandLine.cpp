@@ -361,7 +361,7 @@ class Parser {
             ->type_name("")
             ->transform(Choice("a test", {"memory", "signals"}));
         test.add_option("--type", invocation_.type,
-                        std::string("EPROM type to select again at the end: ") + kTypes)
+                        std::string("EPROM type to select again at the end:\n") + kTypes)
             ->type_name("T")
             ->transform(kEpromType);
         test.add_option("--passes", invocation_.test.passes,

@@ -269,6 +269,30 @@ class DiagnosticsTest : public QObject {
         QVERIFY(rig.Writes().contains("W 0278 AA"));
     }
 
+    // Choosing a port probes it and lets events through meanwhile: neither test may start
+    // inside the probe.
+    void testsWaitForAPortProbe() {
+        WindowRig rig("sim");
+        rig.main->show();
+        QWidget* memory = &rig.main->StdTestWindow();
+        QWidget* signalLines = &rig.main->ExtTestWindow();
+        bool opened = false;
+        QTimer::singleShot(0, [&] {
+            // Ends whichever test started after all, so a failure does not hang.
+            QTimer::singleShot(100, [&] {
+                opened = memory->isVisible() || signalLines->isVisible();
+                ClickIn(memory, "StopTest");
+                ClickIn(signalLines, "Exit");
+            });
+            rig.main->SingleLinesClick();
+            rig.main->ContinuousTestClick();
+        });
+        QTest::keyClick(rig.Find<QComboBox>("PortSelect"), Qt::Key_Up);  // 0x0278: no answer
+        QTest::qWait(150);
+        QVERIFY(!opened);
+        QVERIFY(rig.main->isEnabled());
+    }
+
     // The two pictures, pixel by pixel: a silver outer ring, a grey inner ring, a black screen
     // and, in the second, the green trace of a high level with two low-going pulses.
     void pictures_data() {
