@@ -40,15 +40,6 @@ struct ScriptedMemoryView : MemoryTestView {
     std::vector<bool> results;
 };
 
-TEST(TestRandom, StartsWithTheKnownBytesAndNeverRepeatsWithinAPass) {
-    TestRandom random;
-    std::vector<int> first;
-    for (int i = 0; i < 8; ++i) {
-        first.push_back(random.Next());
-    }
-    EXPECT_THAT(first, ::testing::ElementsAre(0x00, 0x08, 0xDC, 0x33, 0x45, 0xAB, 0x51, 0x29));
-}
-
 struct MemoryCase {
     const char* name;
     const char* devices;  // the simulator at 0x378 and its faults
