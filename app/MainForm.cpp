@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -24,6 +23,8 @@
 #include "app/IndicatorLamp.h"
 #include "batch/BatchRun.h"
 #include "image/HexText.h"
+#include "view/MessageBox.h"
+#include "view/OptionsForm.h"
 
 namespace tarvex {
 namespace {
@@ -118,20 +119,6 @@ QFileDialog* MakeFileDialog(QWidget* parent, const char* name, QFileDialog::Acce
                                                         : QFileDialog::AnyFile);
     dialog->setNameFilters(filters);
     return dialog;
-}
-
-QMessageBox::Icon IconFor(MessageKind kind) {
-    switch (kind) {
-        case MessageKind::Error:
-            return QMessageBox::Critical;
-        case MessageKind::Information:
-            return QMessageBox::Information;
-        case MessageKind::Confirm:
-            return QMessageBox::Question;
-        case MessageKind::Warning:
-            return QMessageBox::Warning;
-    }
-    return QMessageBox::NoIcon;
 }
 
 }  // namespace
@@ -263,6 +250,7 @@ void TMain::CreateControls() {
     connect(singleLines, &QAction::triggered, this, &TMain::SingleLinesClick);
     connect(ReadFile, &QPushButton::clicked, this, &TMain::ReadFileClick);
     connect(SaveFile, &QPushButton::clicked, this, &TMain::SaveFileClick);
+    connect(SetOptions, &QPushButton::clicked, this, &TMain::SetOptionsClick);
     // filterSelected reports only the user's choice of a filter.
     connect(OpenDialog, &QFileDialog::filterSelected, this, &TMain::OpenDialogTypeChange);
     connect(SaveDialog, &QFileDialog::filterSelected, this, &TMain::SaveDialogSelectionChange);
@@ -517,6 +505,25 @@ void TMain::TarvexTestClick() {
                      outer.y() + GroupBox2->y() + TarvexTest->y() + 23});
 }
 
+void TMain::AttachOptions(TOptions* options) {
+    Options = options;
+    connect(options, &TOptions::FormClose, this, [this] {
+        SetWindowEnabled(true);
+        activateWindow();
+    });
+}
+
+void TMain::SetOptionsClick() {
+    // Without a type there is no image to show. Typed text before any type was chosen
+    // is not a type either.
+    if (!Options || EpromType->currentText() == QLatin1String(kTypeNotSet) ||
+        link_->InvalidEpromType()) {
+        return;
+    }
+    Options->Open();
+    SetWindowEnabled(false);
+}
+
 void TMain::ContinuousTestClick() {
     // The memory test arrives with the diagnostics.
 }
@@ -655,45 +662,7 @@ void TMain::Repaint() {
 MessageAnswer TMain::ShowMessage(MessageKind kind, const std::string& text,
                                  MessageButtons buttons) {
     return OnWindowThread([this, kind, text, buttons] {
-        QMessageBox box(IconFor(kind), QString::fromLatin1(MessageCaption(kind)),
-                        QString::fromStdString(DisplayText(text)), QMessageBox::NoButton,
-                        isVisible() ? this : nullptr);
-        box.setTextFormat(Qt::PlainText);
-        // The texts are laid out line by line, with blanks that line up. The box would wrap
-        // lines beyond half the screen's width; a label as wide as the widest line keeps
-        // each line whole.
-        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-            const bool wraps = label->wordWrap();
-            label->setWordWrap(false);
-            label->setMinimumWidth(label->sizeHint().width());
-            label->setWordWrap(wraps);
-        }
-        QAbstractButton* yes = nullptr;
-        switch (buttons) {
-            case MessageButtons::Ok:
-                box.setStandardButtons(QMessageBox::Ok);
-                break;
-            case MessageButtons::Cancel:
-                box.setStandardButtons(QMessageBox::Cancel);
-                break;
-            case MessageButtons::YesNo: {
-                yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
-                QAbstractButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
-                box.setDefaultButton(static_cast<QPushButton*>(yes));
-                box.setEscapeButton(no);  // closing the box answers "No"
-                break;
-            }
-        }
-        box.exec();
-        switch (buttons) {
-            case MessageButtons::Ok:
-                return MessageAnswer::Ok;
-            case MessageButtons::Cancel:
-                return MessageAnswer::Cancel;
-            case MessageButtons::YesNo:
-                break;
-        }
-        return box.clickedButton() == yes ? MessageAnswer::Yes : MessageAnswer::No;
+        return ShowMessageBox(isVisible() ? this : nullptr, kind, text, buttons);
     });
 }
 

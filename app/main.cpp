@@ -16,7 +16,8 @@ int main(int argc, char* argv[]) {
 
     // The main window runs the start-up sequence while it is made, before the others exist.
     tarvex::TMain Main(tarvex::CreatePortAccess(), arguments);
-    tarvex::TOptions Options;
+    tarvex::TOptions Options(Main.Model());
+    Main.AttachOptions(&Options);
     tarvex::TStdTest StdTest;
     tarvex::TExtTest ExtTest;
     Main.show();
