@@ -201,6 +201,10 @@ void TMain::CreateControls() {
     EpromType = MakeSelector(this, "EpromType", " Emulated EPROM type ", {136, 135, 71, 21},
                              {"     2764 ", "   27128 ", "   27256 ", "   27512 ", "   27010 "},
                              compactCombo);
+    // A wheel turned over a box it was not meant for must not change the port or the type
+    // (a type change refills the image).
+    PortSelect->installEventFilter(this);
+    EpromType->installEventFilter(this);
     Label1->setBuddy(PortSelect);
     Label2->setBuddy(EpromType);
     Label1->adjustSize();
@@ -395,6 +399,18 @@ void TMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+bool TMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel && (watched == PortSelect || watched == EpromType)) {
+        auto* combo = static_cast<QComboBox*>(watched);
+        const QWidget* focus = QApplication::focusWidget();
+        if (focus != combo && !combo->isAncestorOf(focus)) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void TMain::FormClose() {
     ReleaseAndClosePort();
 }
@@ -443,6 +459,11 @@ void TMain::SetWindowEnabled(bool enabled) {
         savedFocus_->setFocus();
     }
     savedFocus_.clear();
+    // A window disabled before it was first shown (a batch run) has no focus yet; the
+    // keyboard must reach it all the same.
+    if (!focusWidget()) {
+        ReadFile->setFocus();
+    }
 }
 
 void TMain::TarvexWriteClick() {
@@ -628,11 +649,14 @@ void TMain::SetPortSelectText(const std::string& text) {
 void TMain::SetComboText(QComboBox* combo, const std::string& text) {
     const QString shown = QString::fromStdString(text);
     const QSignalBlocker blocker(combo);
-    // A text that is an item becomes the current item, or leaving the box would choose it
-    // anew. Any other text keeps the current item, so the arrow keys go on from there.
-    const int item = combo->findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (item >= 0) {
-        combo->setCurrentIndex(item);
+    // The item that shows the same value becomes the current item (the items are padded
+    // differently from the texts the program puts in), so the list and the arrow keys go on
+    // from the value shown. Any other text keeps the current item.
+    for (int item = 0; item < combo->count(); ++item) {
+        if (combo->itemText(item).trimmed() == shown.trimmed()) {
+            combo->setCurrentIndex(item);
+            break;
+        }
     }
     combo->setEditText(shown);
     // A text a little wider than the box shows its start, not its trailing blank.

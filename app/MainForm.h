@@ -106,6 +106,7 @@ class TMain : public QWidget, public Host {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void CreateControls();
