@@ -22,9 +22,11 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Convert.h"
+#include "cli/Dump.h"
 #include "cli/Files.h"
 #include "cli/TerminalHost.h"
 #include "cli/Watch.h"
+#include "image/BufferPage.h"
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
 #include "image/HexText.h"
@@ -152,6 +154,7 @@ class Session {
     int Read();
     int Verify();
     int Reset();
+    int Dump();
 
     int CheckTrace();
     int PrepareOutput();
@@ -219,6 +222,9 @@ int Session::Dispatch() {
     }
     if (command == "verify") {
         return Verify();
+    }
+    if (command == "dump") {
+        return Dump();
     }
     return Reset();
 }
@@ -975,6 +981,39 @@ int Session::Reset() {
     Say(std::string(release ? (hold ? "target reset and released" : "target released")
                             : "target held in RESET") +
         " by the emulator at " + Where());
+    return kExitSuccess;
+}
+
+int Session::Dump() {
+    const ImageModel* image = nullptr;
+    if (invocation_.emulator) {
+        if (const int status =
+                Steps({&Session::CheckTrace, &Session::OpenPort, &Session::FindEmulator});
+            status != kExitSuccess) {
+            return status;
+        }
+        SelectType();
+        Transfer("reading", RunRead);
+        if (Stopped()) {
+            return Interrupt("nothing was printed; the target is held in RESET");
+        }
+        if (const int status = StillAnswers("read"); status != kExitSuccess) {
+            return status;
+        }
+        LeaveReset();
+        host_.Note("read the " + TypeName() + " emulator at " + Where() + "; " + LeftState());
+        image = model_.get();
+    } else {
+        if (const int status = Steps({&Session::LoadImage}); status != kExitSuccess) {
+            return status;
+        }
+        image = image_.get();
+    }
+    std::string error;
+    if (!PrintPages(stdout, image->DataBuffer, LastPage(image->EpromEnd), invocation_.page,
+                    error)) {
+        return Fail(kExitFileError, "cannot write the dump: " + error);
+    }
     return kExitSuccess;
 }
 
