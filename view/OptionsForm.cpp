@@ -15,7 +15,6 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
-#include <algorithm>
 
 #include "image/BufferPage.h"
 #include "image/HexText.h"
@@ -284,7 +283,7 @@ void TOptions::SBarChange() {
     ShowBufferPage();
 }
 
-bool TOptions::REditKeyDown(const QKeyEvent& event) {
+void TOptions::REditKeyDown(const QKeyEvent& event) {
     int page = SBar->value();
     switch (event.key()) {
         case Qt::Key_PageUp:
@@ -300,11 +299,10 @@ bool TOptions::REditKeyDown(const QKeyEvent& event) {
             page = 0;
             break;
         default:
-            return false;
+            return;  // the dump moves its caret itself
     }
     // The scroll bar keeps inside its range and reports only a real change.
     SBar->setValue(page);
-    return true;
 }
 
 void TOptions::FieldEnter(RangeField field) {

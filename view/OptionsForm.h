@@ -52,8 +52,8 @@ class TOptions : public QWidget {
     void CreateControls();
     void FitDumpFont();
     void SBarChange();
-    // True when the key was one of the paging keys. The key still reaches the dump.
-    bool REditKeyDown(const QKeyEvent& event);
+    // The paging keys; the key still reaches the dump afterwards.
+    void REditKeyDown(const QKeyEvent& event);
     void FieldEnter(RangeField field);
     void FieldExit(RangeField field);
     // True when the key event is used up here.

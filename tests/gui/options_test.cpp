@@ -11,8 +11,7 @@ using namespace tarvex::testing;
 
 namespace {
 
-const QString kErasedLine =
-    "00000 : FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF   ................";
+const QString kErased = " FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF   ................";
 const QString kWarning = "Warning: Please use 0..9 and A..F keys only! [OK]";
 
 QString Error(const char* text) {
@@ -117,6 +116,8 @@ class OptionsTest : public QObject {
         if (const int item = Row<int>("typeItem"); item >= 0) {
             rig.main->EpromTypeChange(item);
         }
+        auto& buffer = rig.main->Model().DataBuffer;
+        std::copy_n("\x41\x20\x7F\xE9\x30", 5, buffer.begin());  // only 41h and 30h show
         options.Open();
         QCOMPARE(options.window.isVisible(), opens);
         QCOMPARE(rig.main->isEnabled(), !opens);
@@ -126,7 +127,9 @@ class OptionsTest : public QObject {
         }
         QCOMPARE(options.Text("EmulatorStart") + options.Text("HexBase"), "0000000000");
         QCOMPARE(options.Range(), "00000-000FF");
-        QCOMPARE(options.Dump().split('\n').value(0), kErasedLine);
+        QCOMPARE(options.Dump().split('\n').value(0),
+                 "00000 : 41 20 7F E9 30 FF FF FF FF FF FF FF FF FF FF FF   A...0...........");
+        QCOMPARE(options.Dump().split('\n').value(15), "000F0 :" + kErased);
         QCOMPARE(options.Dump().split('\n').size(), 16);
         QCOMPARE(options.Caret(), 9);
         QCOMPARE(options.FocusName(), "REdit");
@@ -392,20 +395,6 @@ class OptionsTest : public QObject {
         QVERIFY(modals.boxes.size() > 3);  // some edits were refused along the way
     }
 
-    // The character column shows only ASCII digits and letters.
-    void characterColumn() {
-        WindowRig rig("sim");
-        OptionsDriver options(rig);
-        auto& buffer = rig.main->Model().DataBuffer;
-        for (const auto& [index, value] : std::initializer_list<std::pair<int, std::uint8_t>>{
-                 {0, 0x41}, {1, 0x20}, {2, 0x7F}, {3, 0xE9}, {4, 0x30}}) {
-            buffer[std::size_t(index)] = value;
-        }
-        options.Open();
-        QCOMPARE(options.Dump().split('\n').value(0),
-                 "00000 : 41 20 7F E9 30 FF FF FF FF FF FF FF FF FF FF FF   A...0...........");
-    }
-
     void writeAndVerify_data() {
         QTest::addColumn<bool>("checked");
         QTest::addColumn<Lamp>("lamp");
@@ -430,36 +419,21 @@ class OptionsTest : public QObject {
         QTEST(rig.LampState("LastResult"), "lamp");
     }
 
-    void accelerators_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("focus");
-        QTest::newRow("Use buffer &from") << int(Qt::Key_F) << "BufferStart";
-        QTest::newRow("&to") << int(Qt::Key_T) << "BufferEnd";
-        QTest::newRow("&Initial value") << int(Qt::Key_I) << "FillValue";
-        QTest::newRow("&Emulator start") << int(Qt::Key_E) << "EmulatorStart";
-        QTest::newRow("&Hex base") << int(Qt::Key_H) << "HexBase";
-    }
-
-    void accelerators() {
+    // Tab goes through the fields in their order; a label's letter moves to its field.
+    void keyboardNavigation() {
         WindowRig rig("sim");
         OptionsDriver options(rig);
         options.Open();
-        options.Key(Qt::Key(Row<int>("key")), Qt::AltModifier);
-        QTEST(options.FocusName(), "focus");
-    }
-
-    void tabOrder() {
-        WindowRig rig("sim");
-        OptionsDriver options(rig);
-        options.Open();
-        options.Find("BufferStart")->setFocus(Qt::TabFocusReason);
         QStringList order;
-        for (int step = 0; step < 7; ++step) {
+        for (const Qt::Key key :
+             {Qt::Key_F, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab,
+              Qt::Key_Tab, Qt::Key_T, Qt::Key_I, Qt::Key_E, Qt::Key_H}) {
+            options.Key(key, key == Qt::Key_Tab ? Qt::NoModifier : Qt::AltModifier);
             order << options.FocusName();
-            options.Key(Qt::Key_Tab);
         }
         QCOMPARE(order, (QStringList{"BufferStart", "BufferEnd", "FillValue", "EmulatorStart",
-                                     "HexBase", "AutoVerify", "BufferStart"}));
+                                     "HexBase", "AutoVerify", "BufferStart", "BufferEnd",
+                                     "FillValue", "EmulatorStart", "HexBase"}));
     }
 };
 
