@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <initializer_list>
@@ -1009,10 +1011,15 @@ int Session::Dump() {
         }
         image = image_.get();
     }
-    std::string error;
+    int error = 0;
     if (!PrintPages(stdout, image->DataBuffer, LastPage(image->EpromEnd), invocation_.page,
                     error)) {
-        return Fail(kExitFileError, "cannot write the dump: " + error);
+        // A reader that has seen enough (head, a pager left early) is no failure to report;
+        // the status is the one a process ended by SIGPIPE has.
+        if (error == EPIPE) {
+            return kExitSignal + SIGPIPE;
+        }
+        return Fail(kExitFileError, std::string("cannot write the dump: ") + std::strerror(error));
     }
     return kExitSuccess;
 }

@@ -1,14 +1,14 @@
 #include "cli/Dump.h"
 
 #include <cerrno>
-#include <cstring>
+#include <string>
 
 #include "image/BufferPage.h"
 
 namespace tarvex::cli {
 
 bool PrintPages(std::FILE* out, std::span<const std::uint8_t> buffer, std::uint32_t lastPage,
-                std::optional<std::uint32_t> page, std::string& error) {
+                std::optional<std::uint32_t> page, int& error) {
     const std::uint32_t first = page.value_or(0);
     const std::uint32_t last = page.value_or(lastPage);
     for (std::uint32_t number = first; number <= last; ++number) {
@@ -19,7 +19,7 @@ bool PrintPages(std::FILE* out, std::span<const std::uint8_t> buffer, std::uint3
     }
     // A full disk or a closed pipe shows at the latest when the last bytes go out.
     if (std::fflush(out) != 0 || std::ferror(out)) {
-        error = std::strerror(errno);
+        error = errno;
         return false;
     }
     return true;

@@ -4,15 +4,14 @@
 #include <cstdio>
 #include <optional>
 #include <span>
-#include <string>
 
 namespace tarvex::cli {
 
 // `tarvex dump`: prints the pages of the image as the Options window shows them, each page
 // as its 16 lines followed by a line break. `page` picks one page of the pages 0 to
 // `lastPage`; without it all of them are printed. On a failed write, returns false with the
-// cause in `error`.
+// errno value in `error`.
 bool PrintPages(std::FILE* out, std::span<const std::uint8_t> buffer, std::uint32_t lastPage,
-                std::optional<std::uint32_t> page, std::string& error);
+                std::optional<std::uint32_t> page, int& error);
 
 }  // namespace tarvex::cli
