@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -26,6 +25,8 @@
 #include "diag/ExtTestForm.h"
 #include "diag/StdTestForm.h"
 #include "image/HexText.h"
+#include "view/MessageBox.h"
+#include "view/OptionsForm.h"
 
 namespace tarvex {
 namespace {
@@ -122,20 +123,6 @@ QFileDialog* MakeFileDialog(QWidget* parent, const char* name, QFileDialog::Acce
     return dialog;
 }
 
-QMessageBox::Icon IconFor(MessageKind kind) {
-    switch (kind) {
-        case MessageKind::Error:
-            return QMessageBox::Critical;
-        case MessageKind::Information:
-            return QMessageBox::Information;
-        case MessageKind::Confirm:
-            return QMessageBox::Question;
-        case MessageKind::Warning:
-            return QMessageBox::Warning;
-    }
-    return QMessageBox::NoIcon;
-}
-
 }  // namespace
 
 TMain::TMain(std::unique_ptr<TIoPort> portAccess, std::vector<std::string> arguments,
@@ -218,6 +205,10 @@ void TMain::CreateControls() {
     EpromType = MakeSelector(this, "EpromType", " Emulated EPROM type ", {136, 135, 71, 21},
                              {"     2764 ", "   27128 ", "   27256 ", "   27512 ", "   27010 "},
                              compactCombo);
+    // A wheel turned over a box it was not meant for must not change the port or the type
+    // (a type change refills the image).
+    PortSelect->installEventFilter(this);
+    EpromType->installEventFilter(this);
     Label1->setBuddy(PortSelect);
     Label2->setBuddy(EpromType);
     Label1->adjustSize();
@@ -267,6 +258,7 @@ void TMain::CreateControls() {
     connect(singleLines, &QAction::triggered, this, &TMain::SingleLinesClick);
     connect(ReadFile, &QPushButton::clicked, this, &TMain::ReadFileClick);
     connect(SaveFile, &QPushButton::clicked, this, &TMain::SaveFileClick);
+    connect(SetOptions, &QPushButton::clicked, this, &TMain::SetOptionsClick);
     // filterSelected reports only the user's choice of a filter.
     connect(OpenDialog, &QFileDialog::filterSelected, this, &TMain::OpenDialogTypeChange);
     connect(SaveDialog, &QFileDialog::filterSelected, this, &TMain::SaveDialogSelectionChange);
@@ -411,6 +403,18 @@ void TMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+bool TMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel && (watched == PortSelect || watched == EpromType)) {
+        auto* combo = static_cast<QComboBox*>(watched);
+        const QWidget* focus = QApplication::focusWidget();
+        if (focus != combo && !combo->isAncestorOf(focus)) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void TMain::FormClose() {
     ReleaseAndClosePort();
 }
@@ -459,6 +463,11 @@ void TMain::SetWindowEnabled(bool enabled) {
         savedFocus_->setFocus();
     }
     savedFocus_.clear();
+    // A window disabled before it was first shown (a batch run) has no focus yet; the
+    // keyboard must reach it all the same.
+    if (!focusWidget()) {
+        ReadFile->setFocus();
+    }
 }
 
 void TMain::TarvexWriteClick() {
@@ -519,6 +528,25 @@ void TMain::TarvexTestClick() {
     const QPoint outer = frameGeometry().topLeft();
     TestMenu->popup({outer.x() + GroupBox2->x() + TarvexTest->x() + 4,
                      outer.y() + GroupBox2->y() + TarvexTest->y() + 23});
+}
+
+void TMain::AttachOptions(TOptions* options) {
+    Options = options;
+    connect(options, &TOptions::FormClose, this, [this] {
+        SetWindowEnabled(true);
+        activateWindow();
+    });
+}
+
+void TMain::SetOptionsClick() {
+    // Without a type there is no image to show. Typed text before any type was chosen
+    // is not a type either.
+    if (!Options || EpromType->currentText() == QLatin1String(kTypeNotSet) ||
+        link_->InvalidEpromType()) {
+        return;
+    }
+    Options->Open();
+    SetWindowEnabled(false);
 }
 
 void TMain::ContinuousTestClick() {
@@ -640,11 +668,14 @@ void TMain::SetPortSelectText(const std::string& text) {
 void TMain::SetComboText(QComboBox* combo, const std::string& text) {
     const QString shown = QString::fromStdString(text);
     const QSignalBlocker blocker(combo);
-    // A text that is an item becomes the current item, or leaving the box would choose it
-    // anew. Any other text keeps the current item, so the arrow keys go on from there.
-    const int item = combo->findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (item >= 0) {
-        combo->setCurrentIndex(item);
+    // The item that shows the same value becomes the current item (the items are padded
+    // differently from the texts the program puts in), so the list and the arrow keys go on
+    // from the value shown. Any other text keeps the current item.
+    for (int item = 0; item < combo->count(); ++item) {
+        if (combo->itemText(item).trimmed() == shown.trimmed()) {
+            combo->setCurrentIndex(item);
+            break;
+        }
     }
     combo->setEditText(shown);
     // A text a little wider than the box shows its start, not its trailing blank.
@@ -674,45 +705,7 @@ void TMain::Repaint() {
 MessageAnswer TMain::ShowMessage(MessageKind kind, const std::string& text,
                                  MessageButtons buttons) {
     return OnWindowThread([this, kind, text, buttons] {
-        QMessageBox box(IconFor(kind), QString::fromLatin1(MessageCaption(kind)),
-                        QString::fromStdString(DisplayText(text)), QMessageBox::NoButton,
-                        isVisible() ? this : nullptr);
-        box.setTextFormat(Qt::PlainText);
-        // The texts are laid out line by line, with blanks that line up. The box would wrap
-        // lines beyond half the screen's width; a label as wide as the widest line keeps
-        // each line whole.
-        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-            const bool wraps = label->wordWrap();
-            label->setWordWrap(false);
-            label->setMinimumWidth(label->sizeHint().width());
-            label->setWordWrap(wraps);
-        }
-        QAbstractButton* yes = nullptr;
-        switch (buttons) {
-            case MessageButtons::Ok:
-                box.setStandardButtons(QMessageBox::Ok);
-                break;
-            case MessageButtons::Cancel:
-                box.setStandardButtons(QMessageBox::Cancel);
-                break;
-            case MessageButtons::YesNo: {
-                yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
-                QAbstractButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
-                box.setDefaultButton(static_cast<QPushButton*>(yes));
-                box.setEscapeButton(no);  // closing the box answers "No"
-                break;
-            }
-        }
-        box.exec();
-        switch (buttons) {
-            case MessageButtons::Ok:
-                return MessageAnswer::Ok;
-            case MessageButtons::Cancel:
-                return MessageAnswer::Cancel;
-            case MessageButtons::YesNo:
-                break;
-        }
-        return box.clickedButton() == yes ? MessageAnswer::Yes : MessageAnswer::No;
+        return ShowMessageBox(isVisible() ? this : nullptr, kind, text, buttons);
     });
 }
 

@@ -31,6 +31,7 @@ namespace tarvex {
 class IndicatorLamp;
 class TExtTest;
 class TStdTest;
+class TOptions;
 
 // The main window. It owns port access, the image model and the emulator link, runs the
 // start-up sequence while it is constructed and shuts the link down when it closes or is
@@ -59,6 +60,9 @@ class TMain : public QWidget, public Host {
     void RequestTermination();
     bool TerminationRequested() const { return terminationRequested_; }
     int ExitStatus() const;
+
+    // The options window, made after this one; "&Options" shows it.
+    void AttachOptions(TOptions* options);
 
     TIoPort& PortAccess() { return *portAccess_; }
     ImageModel& Model() { return model_; }
@@ -99,6 +103,7 @@ class TMain : public QWidget, public Host {
     // `filter` is the text of the filter the user chose in the dialog.
     void OpenDialogTypeChange(const QString& filter);
     void SaveDialogSelectionChange(const QString& filter);
+    void SetOptionsClick();
     // `itemIndex` is the chosen item, or -1 for typed text.
     void PortSelectChange(int itemIndex);
     void EpromTypeChange(int itemIndex);
@@ -106,6 +111,7 @@ class TMain : public QWidget, public Host {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void CreateControls();
@@ -177,6 +183,7 @@ class TMain : public QWidget, public Host {
     QFileDialog* SaveDialog = nullptr;
     QTimer* Timer = nullptr;
     QMenu* TestMenu = nullptr;
+    QPointer<TOptions> Options;
 };
 
 }  // namespace tarvex

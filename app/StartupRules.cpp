@@ -46,37 +46,65 @@ int ExitStatusFor(const RunOutcome& outcome) {
     return kExitSuccess;
 }
 
-std::string InstanceLockDirectory(const char* xdgRuntimeDir, unsigned userId) {
+std::vector<std::string> InstanceLockDirectories(const char* xdgRuntimeDir, unsigned userId) {
+    std::vector<std::string> directories;
     if (xdgRuntimeDir && *xdgRuntimeDir) {
-        return xdgRuntimeDir;
+        directories.emplace_back(xdgRuntimeDir);
     }
-    return "/tmp/runtime-" + std::to_string(userId);
+    directories.push_back("/tmp/runtime-" + std::to_string(userId));
+    return directories;
 }
 
 InstanceLock::~InstanceLock() {
     Release();
 }
 
-bool InstanceLock::Acquire(const std::string& directory) {
+LockOutcome InstanceLock::Acquire(const std::string& directory, bool create) {
     Release();
-    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
+    if (create && ::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        return LockOutcome::Unusable;
+    }
+    struct stat folder {};
+    // A shared folder like /tmp lets anyone put a folder of that name there first; such a
+    // folder, or a link in its place, could hold the lock for us or point it elsewhere.
+    const int found =
+        create ? ::lstat(directory.c_str(), &folder) : ::stat(directory.c_str(), &folder);
+    if (found != 0 || !S_ISDIR(folder.st_mode)) {
+        return LockOutcome::Unusable;
+    }
+    if (create && (folder.st_uid != ::getuid() || (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
+        return LockOutcome::Unusable;
     }
     const std::string path = directory + "/" + std::string(kInstanceLockName);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        return false;
+        return LockOutcome::Unusable;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
         ::close(fd);
-        return false;
+        return held ? LockOutcome::HeldElsewhere : LockOutcome::Unusable;
     }
     fd_ = fd;
+    return LockOutcome::Acquired;
+}
+
+bool InstanceLock::Acquire(const std::vector<std::string>& directories) {
+    for (std::size_t i = 0; i < directories.size(); ++i) {
+        switch (Acquire(directories[i], i + 1 == directories.size())) {
+            case LockOutcome::Acquired:
+                return true;
+            case LockOutcome::HeldElsewhere:
+                return false;
+            case LockOutcome::Unusable:
+                break;
+        }
+    }
     return true;
 }
 
 bool InstanceLock::Acquire() {
-    return Acquire(InstanceLockDirectory(std::getenv("XDG_RUNTIME_DIR"), ::getuid()));
+    return Acquire(InstanceLockDirectories(std::getenv("XDG_RUNTIME_DIR"), ::getuid()));
 }
 
 void InstanceLock::Release() {

@@ -57,9 +57,16 @@ struct RunOutcome {
 
 int ExitStatusFor(const RunOutcome& outcome);
 
-// The directory of the instance lock: $XDG_RUNTIME_DIR, or /tmp/runtime-UID without it.
-std::string InstanceLockDirectory(const char* xdgRuntimeDir, unsigned userId);
+// Where the instance lock may lie, in order: $XDG_RUNTIME_DIR when it is set, then
+// /tmp/runtime-UID.
+std::vector<std::string> InstanceLockDirectories(const char* xdgRuntimeDir, unsigned userId);
 inline constexpr std::string_view kInstanceLockName = "Tarvex_2_Mutex.lock";
+
+enum class LockOutcome {
+    Acquired,
+    HeldElsewhere,  // another holder has it: another instance runs
+    Unusable,       // no lock can be made there; says nothing about other instances
+};
 
 // The single-instance rule: an exclusive flock on a file in the runtime directory, held
 // until Release or destruction. The kernel drops it when the process ends, however it ends.
@@ -70,10 +77,14 @@ class InstanceLock {
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // True when no other holder exists. Any failure (no directory, no file, lock held)
-    // counts as another instance. `directory` is created with mode 0700 when missing.
-    bool Acquire(const std::string& directory);
-    // The directory from the environment.
+    // The lock in `directory`, which must be a folder already. With `create`, a missing
+    // folder is made with mode 0700, and an existing one is used only when it is this
+    // user's own and nobody else may write in it.
+    LockOutcome Acquire(const std::string& directory, bool create);
+    // False only when another holder has the lock. Folders where no lock can be made are
+    // passed over; when none is left the program runs unchecked (true, not Held).
+    bool Acquire(const std::vector<std::string>& directories);
+    // The folders from the environment; only the last one is made when missing.
     bool Acquire();
     void Release();
     bool Held() const { return fd_ >= 0; }

@@ -15,7 +15,8 @@ int main(int argc, char* argv[]) {
     // The main window runs the start-up sequence while it is made, before the others exist;
     // it makes the two test windows itself.
     tarvex::TMain Main(tarvex::CreatePortAccess(), arguments);
-    tarvex::TOptions Options;
+    tarvex::TOptions Options(Main.Model());
+    Main.AttachOptions(&Options);
     Main.show();
     return Main.RunMessageLoop();
 }

@@ -14,6 +14,7 @@
 #include "batch/CommandNumber.h"
 #include "cli/Test.h"
 #include "diag/MemoryTest.h"
+#include "image/BufferPage.h"
 #include "image/HexText.h"
 #include "link/Emulator.h"
 #include "link/PortBackends.h"
@@ -333,6 +334,24 @@ class Parser {
                          kLeaveNote))
             .add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
 
+        CLI::App& dump = LeaveOption(ImageCommand(
+            "dump",
+            "print the image page by page in hexadecimal, as\nthe window's Options view shows "
+            "it; FILE is\nloaded as write loads it",
+            "A page is 256 bytes: 16 lines of the address, the bytes in hex and the\n"
+            "bytes as characters (ASCII digits and letters; anything else is '.').\n"
+            "--emulator reads the emulator's whole memory first; --leave applies to it.\n" +
+                std::string(kLeaveNote)));
+        dump.get_option("FILE")->required(false);
+        dump.add_flag("--emulator", invocation_.emulator,
+                      "print the emulator's memory instead of a FILE\n(no FILE, --format, "
+                      "--start or --end then)");
+        dump.add_option("--page", pageText_,
+                        "print only this page (decimal, 0 to the type's\nlast: 31 for a 2764, "
+                        "511 for a 27010)")
+            ->type_name("N");
+        dump.add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
+
         CLI::App& reset = Command("reset", "drive the target's RESET line");
         reset
             .add_option(
@@ -622,6 +641,9 @@ class Parser {
         if (command == "detect") {
             return;
         }
+        if (command == "dump") {
+            CheckDump();
+        }
         invocation_.verify = !noVerify_;
         CLI::App& options = *app_.get_subcommand(command);
         invocation_.formatGiven = options.count("--format") > 0;
@@ -668,6 +690,9 @@ class Parser {
             }
             invocation_.verifyChangedOnly = verifyWhat_ == 1;
         }
+        if (pageText_) {
+            invocation_.page = ParsePage(*pageText_, *type);
+        }
     }
 
     // Each test takes its own options only.
@@ -707,6 +732,50 @@ class Parser {
         return base;
     }
 
+    // dump prints a FILE or the emulator's memory, never both.
+    void CheckDump() {
+        CLI::App& options = *app_.get_subcommand("dump");
+        if (!invocation_.emulator) {
+            if (options.count("FILE") == 0) {
+                throw UsageError("dump: FILE or --emulator is required", "dump");
+            }
+            if (options.count("--leave") > 0) {
+                throw UsageError("option --leave applies to dump --emulator only", "dump");
+            }
+            return;
+        }
+        if (options.count("FILE") > 0) {
+            throw UsageError("dump --emulator takes no FILE, but got '" + invocation_.file + "'",
+                             "dump");
+        }
+        for (const char* option : {"--format", "--start", "--end", "--allow-empty", "--hex-base"}) {
+            if (options.count(option) > 0) {
+                throw UsageError(
+                    std::string("option ") + option + " does not apply to dump --emulator", "dump");
+            }
+        }
+    }
+
+    // Pages are counted in decimal, as the window's scroll bar counts them.
+    std::uint32_t ParsePage(const std::string& text, const EpromTypeInfo& type) const {
+        const std::uint32_t last = LastPage(type.epromEnd);
+        std::uint32_t page = 0;
+        const char* const end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data(), end, page);
+        if (text.empty() || error == std::errc::invalid_argument || stop != end) {
+            throw UsageError(Where() + "--page '" + text +
+                                 "' is not a page number (decimal, 0 to " + std::to_string(last) +
+                                 ")",
+                             "dump");
+        }
+        if (error == std::errc::result_out_of_range || page > last) {
+            throw UsageError(Where() + "--page '" + text + "' is beyond the last page " +
+                                 std::to_string(last) + " of the " + std::to_string(type.number),
+                             "dump");
+        }
+        return page;
+    }
+
     CLI::App app_{
         "Puts an image into the Tarvex II EPROM emulator on a parallel port, reads it\nback, "
         "verifies it and drives the target's RESET line.",
@@ -714,6 +783,7 @@ class Parser {
     CLI::App* help_ = nullptr;
     Invocation invocation_;
     std::string startText_, endText_, hexBaseText_, helpTopic_;
+    std::optional<std::string> pageText_;
     int verifyWhat_ = 0;
     int testWhat_ = 0;
     int resetAction_ = 0;

@@ -54,8 +54,9 @@ struct Invocation {
     std::optional<std::string> help;  // --help: the text to show
     bool version = false;
 
-    std::string command;                      // detect, write, read, verify, reset, test, convert
-    std::string file;                         // write, read, verify
+    std::string command;                      // detect, write, read, verify, reset, test, dump,
+                                              // convert
+    std::string file;                         // write, read, verify, dump
     std::uint16_t type = 0;                   // --type
     std::uint32_t start = 0;                  // --start, buffer index
     std::uint32_t end = 0;                    // --end (defaults to the type's last address)
@@ -69,6 +70,8 @@ struct Invocation {
     bool watch = false;                       // write --watch
     std::optional<std::string> previousFile;  // write --changed-only PREVIOUS_FILE
     bool verifyChangedOnly = false;           // --verify changed (with --watch, --changed-only)
+    bool emulator = false;              // dump: --emulator, the emulator's memory instead of FILE
+    std::optional<std::uint32_t> page;  // dump: --page, one page instead of all
     ConvertInvocation convert;
     std::optional<ResetState> leave;  // --leave of detect, read, verify
     std::optional<ResetState> from;   // --from of reset toggle

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <initializer_list>
@@ -22,10 +24,12 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Convert.h"
+#include "cli/Dump.h"
 #include "cli/Files.h"
 #include "cli/TerminalHost.h"
 #include "cli/Test.h"
 #include "cli/Watch.h"
+#include "image/BufferPage.h"
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
 #include "image/HexText.h"
@@ -156,6 +160,7 @@ class Session {
     int Test();
     int TestMemory();
     int TestSignals();
+    int Dump();
 
     int CheckTrace();
     int PrepareOutput();
@@ -226,6 +231,9 @@ int Session::Dispatch() {
     }
     if (command == "test") {
         return Test();
+    }
+    if (command == "dump") {
+        return Dump();
     }
     return Reset();
 }
@@ -1054,6 +1062,44 @@ int Session::TestSignals() {
                   static_cast<unsigned long long>(run.iterations), run.seconds,
                   run.seconds > 0 ? static_cast<double>(run.iterations) / run.seconds : 0.0);
     Say(std::string(rate) + (Stopped() ? ", stopped" : ""));
+    return kExitSuccess;
+}
+
+int Session::Dump() {
+    const ImageModel* image = nullptr;
+    if (invocation_.emulator) {
+        if (const int status =
+                Steps({&Session::CheckTrace, &Session::OpenPort, &Session::FindEmulator});
+            status != kExitSuccess) {
+            return status;
+        }
+        SelectType();
+        Transfer("reading", RunRead);
+        if (Stopped()) {
+            return Interrupt("nothing was printed; the target is held in RESET");
+        }
+        if (const int status = StillAnswers("read"); status != kExitSuccess) {
+            return status;
+        }
+        LeaveReset();
+        host_.Note("read the " + TypeName() + " emulator at " + Where() + "; " + LeftState());
+        image = model_.get();
+    } else {
+        if (const int status = Steps({&Session::LoadImage}); status != kExitSuccess) {
+            return status;
+        }
+        image = image_.get();
+    }
+    int error = 0;
+    if (!PrintPages(stdout, image->DataBuffer, LastPage(image->EpromEnd), invocation_.page,
+                    error)) {
+        // A reader that has seen enough (head, a pager left early) is no failure to report;
+        // the status is the one a process ended by SIGPIPE has.
+        if (error == EPIPE) {
+            return kExitSignal + SIGPIPE;
+        }
+        return Fail(kExitFileError, std::string("cannot write the dump: ") + std::strerror(error));
+    }
     return kExitSuccess;
 }
 

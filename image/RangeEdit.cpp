@@ -71,4 +71,15 @@ const char* RangeFieldMessage(RangeField field) {
     return "";
 }
 
+HexKey ClassifyHexKey(char32_t character) {
+    constexpr char32_t kBackspace = 8, kEnter = 13, kEscape = 27;
+    if (character == kEnter || character == kEscape) {
+        return HexKey::Drop;
+    }
+    const bool hexDigit = (character >= U'0' && character <= U'9') ||
+                          (character >= U'A' && character <= U'F') ||
+                          (character >= U'a' && character <= U'f');
+    return hexDigit || character == kBackspace ? HexKey::Accept : HexKey::Refuse;
+}
+
 }  // namespace tarvex

@@ -28,4 +28,11 @@ bool ApplyRangeField(ImageModel& model, RangeField field, std::string_view text)
 // The error message for an invalid value of `field`.
 const char* RangeFieldMessage(RangeField field);
 
+// What a range field does with a typed character: hex digits and Backspace reach the field,
+// Enter and Escape vanish (they neither close the window nor commit), anything else is
+// refused with kHexKeyWarning.
+enum class HexKey { Accept, Drop, Refuse };
+HexKey ClassifyHexKey(char32_t character);
+inline constexpr const char* kHexKeyWarning = "Please use 0..9 and A..F keys only!";
+
 }  // namespace tarvex

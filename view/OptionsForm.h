@@ -1,17 +1,85 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
+#include <array>
+#include <optional>
+#include <string>
+
+#include "image/ImageModel.h"
+#include "image/RangeEdit.h"
+#include "host/Host.h"
+
+class QCheckBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QScrollBar;
 
 namespace tarvex {
 
-// The options window: the page-by-page view of the image and the range editors.
+// The options window: the image page by page as a hex dump, the editors of the range and the
+// fill value, and the write-and-verify switch. Made once at start-up, hidden when closed.
+// Every value it shows or changes lives in the model; no edit leaves the model with
+// BufferStart > BufferEnd or BufferEnd > EpromEnd.
 class TOptions : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kClientWidth = 637;
     static constexpr int kClientHeight = 328;
+    static constexpr int kHintTime = 10000;
 
-    explicit TOptions(QWidget* parent = nullptr);
+    explicit TOptions(ImageModel& model, QWidget* parent = nullptr);
+
+    // Shows the window, not modal, and loads it.
+    void Open();
+
+    // Loads every field from the model and shows page 0.
+    void FormActivate();
+    // Draws the page the scroll bar is on.
+    void ShowBufferPage();
+
+  signals:
+    // The window was closed; the main window takes input again.
+    void FormClose();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void CreateControls();
+    void FitDumpFont();
+    void SBarChange();
+    // The paging keys; the key still reaches the dump afterwards.
+    void REditKeyDown(const QKeyEvent& event);
+    void FieldEnter(RangeField field);
+    void FieldExit(RangeField field);
+    // True when the key event is used up here.
+    bool FilterHexKey(const QKeyEvent& event);
+    // A box of this window; the window is loaded again when it closes.
+    void Message(MessageKind kind, const std::string& text, MessageButtons buttons);
+    std::optional<RangeField> FieldOf(const QObject* object) const;
+    QLineEdit* Field(RangeField field) const { return fields_[static_cast<int>(field)]; }
+    QString ModelText(RangeField field) const;
+
+    ImageModel& model_;
+    std::array<QLineEdit*, 3> fields_{};
+    // Each field's text when it took the focus, put back when it is left with a bad value.
+    std::array<QString, 3> savedTexts_;
+
+    QLabel* Label1 = nullptr;
+    QLabel* Range = nullptr;
+    QPlainTextEdit* REdit = nullptr;
+    QScrollBar* SBar = nullptr;
+    QLineEdit* BufferStart = nullptr;
+    QLineEdit* BufferEnd = nullptr;
+    QLineEdit* FillValue = nullptr;
+    QLineEdit* EmulatorStart = nullptr;
+    QLineEdit* HexBase = nullptr;
+    QCheckBox* AutoVerify = nullptr;
+    QCheckBox* AutoSave = nullptr;
 };
 
 }  // namespace tarvex

@@ -388,9 +388,120 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
     StatusCase{"ResetHeldWithoutFeedback", "sim:0x378/noreset", {"reset", "hold"}, 3, "",
                {"does not confirm the target held in RESET"}},
     StatusCase{"UnreliableLink", "sim:0x378/flaky=40/seed=3", {"write", "image.bin", "--type",
-               "2764", "--end", "7"}, 1, "", {"the connection is unreliable"}}),
+               "2764", "--end", "7"}, 1, "", {"the connection is unreliable"}},
+    // dump: a file is loaded without a port; the emulator is read and left as found.
+    StatusCase{"DumpEmulatorLeavesResetHeld", "sim", {"dump", "--emulator", "--type", "2764",
+               "--page", "31"}, 0, "01FF0 : "},
+    StatusCase{"DumpEmulatorLeaveRelease", "sim", {"dump", "--emulator", "--type", "2764",
+               "--page", "0", "--leave", "release"}, 0, "00000 : ", {"target running"}, true},
+    StatusCase{"DumpFileTakesNoLeave", "sim", {"dump", "image.bin", "--type", "2764", "--leave",
+               "hold"}, 2, "", {"--leave"}},
+    StatusCase{"DumpPageBeyondTheType", "sim", {"dump", "image.bin", "--type", "2764", "--page",
+               "32"}, 2, "", {"--page", "32", "31"}},
+    StatusCase{"DumpPageNotDecimal", "sim", {"dump", "image.bin", "--type", "2764", "--page",
+               "$1"}, 2, "", {"--page", "$1"}},
+    StatusCase{"DumpEmulatorWithAFile", "sim", {"dump", "image.bin", "--emulator", "--type",
+               "2764"}, 2, "", {"image.bin"}},
+    StatusCase{"DumpEmulatorWithARange", "sim", {"dump", "--emulator", "--type", "2764", "--end",
+               "FF"}, 2, "", {"--end"}},
+    StatusCase{"DumpWithoutAType", "sim", {"dump", "image.bin"}, 2, "", {"--type"}},
+    StatusCase{"PageForWrite", "sim", {"write", "image.bin", "--type", "2764", "--page", "1"}, 2,
+               "", {"--page"}},
+    StatusCase{"DumpMissingFile", "sim", {"dump", "missing.bin", "--type", "2764"}, 4, "",
+               {"cannot open missing.bin: No such file or directory"}},
+    StatusCase{"DumpNoEmulator", "sim:none", {"dump", "--emulator", "--type", "2764"}, 3, "",
+               {"no emulator answered"}}),
     kRowName);
 // clang-format on
+
+struct DumpCase {
+    const char* name;
+    bool written;  // page.bin written into the simulated emulator first
+    Words args;    // after "dump"
+    std::size_t lineCount;
+    std::vector<std::pair<std::size_t, std::string>> lines;
+};
+
+class CliDumpTest : public CliTest, public ::testing::WithParamInterface<DumpCase> {};
+
+const std::string kFilled = " FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF   ................";
+const std::string kText = " 54 61 72 76 65 78 20 49 49 20 4C 6F 61 64 65 72   Tarvex.II.Loader";
+const std::string kMixed = " 00 20 7F E9 30 41 61 7A 5A 39 2E 40 5B 60 7B FF   ....0AazZ9......";
+
+// Each page is its 16 lines, each line ends in a line break, nothing else is printed.
+TEST_P(CliDumpTest, PrintsThePagesAsTheWindowShowsThem) {
+    const DumpCase& row = GetParam();
+    WriteText(work_ / "page.bin",
+              "Tarvex II Loader" + std::string("\x00\x20\x7F\xE9\x30\x41\x61"
+                                               "\x7A\x5A\x39\x2E\x40\x5B\x60\x7B\xFF",
+                                               16));
+    if (row.written) {
+        ASSERT_EQ(Run("sim", {"write", "page.bin", "--type", "27010", "--reset-ms", "0"}).status,
+                  0);
+    }
+    Words args{"dump"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const RunResult result = Run("sim", args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_TRUE(result.out.ends_with("\n"));
+    std::vector<std::string> lines;
+    std::istringstream out(result.out);
+    for (std::string line; std::getline(out, line);) {
+        EXPECT_EQ(line.size(), 74u) << '"' << line << '"';
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), row.lineCount);
+    for (const auto& [number, text] : row.lines) {
+        EXPECT_EQ(lines[number], text) << "line " << number;
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Dumps, CliDumpTest, ::testing::Values(
+    DumpCase{"EveryPageOfA2764", false, {"page.bin", "--type", "2764"}, 512,
+             {{0, "00000 :" + kText}, {1, "00010 :" + kMixed}, {2, "00020 :" + kFilled},
+              {16, "00100 :" + kFilled}, {511, "01FF0 :" + kFilled}}},
+    DumpCase{"OnePage", false, {"page.bin", "--type", "27010", "--page", "511"}, 16,
+             {{0, "1FF00 :" + kFilled}, {15, "1FFF0 :" + kFilled}}},
+    DumpCase{"NarrowedRangeLoadsAsWriteDoes", false, {"page.bin", "--type", "2764", "--start",
+             "10", "--end", "1F", "--page", "0"}, 16,
+             {{0, "00000 :" + kFilled}, {1, "00010 :" + kText}, {2, "00020 :" + kFilled}}},
+    DumpCase{"HexFileByItsName", false, {"good.hex", "--type", "2764", "--page", "0"}, 16,
+             {{0, "00000 : 01 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF   ................"}}},
+    DumpCase{"Emulator", true, {"--emulator", "--type", "27010", "--page", "0"}, 16,
+             {{0, "00000 :" + kText}, {1, "00010 :" + kMixed}, {2, "00020 :" + kFilled}}},
+    DumpCase{"EmulatorEveryPage", true, {"--emulator", "--type", "27010"}, 8192,
+             {{1, "00010 :" + kMixed}, {8191, "1FFF0 :" + kFilled}}}),
+    kRowName);
+// clang-format on
+
+// A full disk is an error; a reader that stops early (head, a pager) is not: the run ends
+// quietly with the status of a process ended by SIGPIPE.
+TEST_F(CliTest, DumpThatCannotBeWritten) {
+    const RunResult full =
+        Run("sim", {"dump", "image.bin", "--type", "27010"}, false, nullptr, " >/dev/full");
+    EXPECT_EQ(full.status, 4);
+    EXPECT_THAT(full.err, HasSubstr("cannot write the dump: No space left on device"));
+
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        close(pipeEnds[0]);
+        if (chdir(work_.c_str()) != 0 || !freopen("../err", "w", stderr)) {
+            _exit(126);
+        }
+        execl(TARVEX_CLI_PATH, TARVEX_CLI_PATH, "dump", "image.bin", "--type", "27010", nullptr);
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    char first[10];
+    EXPECT_EQ(read(pipeEnds[0], first, sizeof first), 10);
+    close(pipeEnds[0]);
+    EXPECT_EQ(Wait(child), 128 + SIGPIPE);
+    EXPECT_THAT(ReadText(base_ / "err"), ::testing::Not(HasSubstr("tarvex:")));  // no error
+}
 
 // A signal stops a read at the next byte: the old file stays, the temporary one goes, the
 // status names the signal. A second signal ends the run at once, still without leftovers.

@@ -9,6 +9,7 @@
 #include "app/MainForm.h"
 #include "link/PortBackends.h"
 #include "sim/SimBackend.h"
+#include "view/OptionsForm.h"
 
 Q_DECLARE_METATYPE(tarvex::Lamp)
 
@@ -34,6 +35,8 @@ struct WindowRig {
         std::transform(arguments.begin(), arguments.end(), list.begin(),
                        [](const QString& argument) { return argument.toStdString(); });
         main = std::make_unique<TMain>(std::move(port), std::move(list));
+        options = std::make_unique<TOptions>(main->Model());
+        main->AttachOptions(options.get());
     }
 
     template <typename Widget = QWidget>
@@ -66,6 +69,7 @@ struct WindowRig {
 
     std::shared_ptr<sim::SimBus> bus;
     std::unique_ptr<TMain> main;
+    std::unique_ptr<TOptions> options;  // made after the main window, gone before it
 };
 
 using DialogAction = std::function<void(QFileDialog&)>;

@@ -1,5 +1,6 @@
 // The main window on the simulated emulator, its boxes and its real file dialogs.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "WindowRig.h"
 #include "tests/support/FakeParport.h"
@@ -93,7 +94,7 @@ class WindowTest : public QObject {
         QFETCH(QString, box);
         QFETCH(QString, port);
         tarvex::InstanceLock other;
-        QVERIFY(answer.isEmpty() || other.Acquire());
+        QVERIFY(answer.isEmpty() || (other.Acquire() && other.Held()));
         Modals modals({answer});
         WindowRig rig(Row<QString>("io"), Row<QStringList>("arguments"));
         QCOMPARE(modals.boxes.size(), box.isEmpty() ? 0 : 1);
@@ -131,6 +132,93 @@ class WindowTest : public QObject {
         QCOMPARE(order, (QStringList{"ReadFile", "SaveFile", "TarvexWrite", "TarvexRead",
                                      "TarvexVerify", "TarvexTest", "ToggleReset", "SetOptions",
                                      "EpromType", "PortSelect", "ReadFile"}));
+    }
+
+    void wheel_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<bool>("focused");
+        QTest::addColumn<QString>("shown");  // after one notch of the wheel
+        QTest::addColumn<bool>("refilled");
+        QTest::newRow("type box without the focus") << "EpromType" << false << "  27010" << false;
+        QTest::newRow("port box without the focus") << "PortSelect" << false << "  0x0378" << false;
+        QTest::newRow("type box with the focus") << "EpromType" << true << "  27512" << true;
+    }
+
+    // A wheel turned over a box changes it only while the box has the keyboard focus: a type
+    // change refills the image.
+    void wheel() {
+        QFETCH(QString, box);
+        WindowRig rig("sim");
+        rig.main->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
+        rig.main->Model().DataBuffer[0x100] = 0x12;  // a loaded byte
+        auto* combo = rig.Find<QComboBox>(box);
+        (Row<bool>("focused") ? combo : rig.Find("ReadFile"))->setFocus();
+        const QPoint middle = combo->rect().center();
+        QWheelEvent notch(middle, combo->mapToGlobal(middle), {}, {0, 120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(combo, &notch);  // where it arrives from the box's line edit
+        QTEST(rig.ComboText(box), "shown");
+        QCOMPARE(rig.main->Model().DataBuffer[0x100] == 0xFF, Row<bool>("refilled"));
+    }
+
+    void arrowKeysInTheBoxes_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("chosen");  // item chosen first; -1: as start-up left it
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("refilled");
+        const int down = Qt::Key_Down, up = Qt::Key_Up;
+        QTest::newRow("Down on 27010, the last type")
+            << "EpromType" << -1 << down << "  27010" << false;
+        QTest::newRow("Up on 27010") << "EpromType" << -1 << up << "  27512" << true;
+        QTest::newRow("Down on a chosen 2764") << "EpromType" << 0 << down << "  27128" << true;
+        QTest::newRow("Up on 0x0278, the first port")
+            << "PortSelect" << 0 << up << "  0x0278" << false;
+    }
+
+    // Up and Down move from the entry shown, never from another one the list still points at.
+    void arrowKeysInTheBoxes() {
+        QFETCH(QString, box);
+        WindowRig rig("sim");
+        auto* combo = rig.Find<QComboBox>(box);
+        if (const int chosen = Row<int>("chosen"); chosen >= 0) {
+            box == "EpromType" ? rig.main->EpromTypeChange(chosen)
+                               : rig.main->PortSelectChange(chosen);
+        }
+        rig.main->Model().DataBuffer[0x100] = 0x12;
+        QCOMPARE(combo->itemText(combo->currentIndex()).trimmed(), rig.ComboText(box).trimmed());
+        QTest::keyClick(combo, Qt::Key(Row<int>("key")));
+        QTEST(rig.ComboText(box), "shown");
+        QCOMPARE(rig.main->Model().DataBuffer[0x100] == 0xFF, Row<bool>("refilled"));
+    }
+
+    void unusableRuntimeFolder_data() {
+        QTest::addColumn<QString>("runtime");  // XDG_RUNTIME_DIR; "@file": a plain file
+        QTest::newRow("not a folder") << "@file";
+        QTest::newRow("missing") << "/nonexistent/runtime";
+        QTest::newRow("unset") << "";
+    }
+
+    // Only a lock another copy holds raises the question; one that cannot be made falls back
+    // to /tmp/runtime-UID, or lets the program run unchecked.
+    void unusableRuntimeFolder() {
+        QString runtime = Row<QString>("runtime");
+        if (runtime == "@file") {
+            runtime = dir_.filePath("runtime-file");
+            WriteFile(runtime, "not a folder");
+        }
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
+        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+        const std::string fallback = tarvex::InstanceLockDirectories(nullptr, ::getuid()).back();
+        if (tarvex::InstanceLock().Acquire(fallback, true) == tarvex::LockOutcome::HeldElsewhere) {
+            QSKIP("a Tarvex32 of this user runs and holds the fallback lock");
+        }
+        Modals modals;
+        WindowRig rig("sim");
+        QCOMPARE(modals.boxes, QStringList{});
+        QVERIFY(!rig.main->TerminationRequested());
     }
 
     void deviceCommands_data() {

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <ostream>
 #include <tuple>
 
 #include "app/StartupRules.h"
@@ -52,15 +54,100 @@ TEST(StartupRules, TextsAreExact) {
               "But don't you think one  _is_  enough?");
 }
 
-TEST(StartupRules, OneLockHolderAtATime) {
-    char directory[] = "/tmp/tarvex-lock-XXXXXX";
-    ASSERT_NE(::mkdtemp(directory), nullptr);
-    InstanceLock first, second;
-    ASSERT_TRUE(first.Acquire(directory));
-    EXPECT_FALSE(second.Acquire(directory));  // even inside one process
-    first.Release();
-    EXPECT_TRUE(second.Acquire(directory));
-    std::filesystem::remove_all(directory);
+// What is at a lock folder's place before start-up.
+enum class Place { Folder, Missing, File, HeldByOther, OpenToOthers, LinkToFolder };
+
+struct LockCase {
+    const char* name;
+    Place runtime, fallback;
+    bool alone;  // what the check reports: no other instance
+    int heldIn;  // 0 the runtime folder, 1 the fallback, -1 neither (unchecked)
+};
+
+class InstanceLockTest : public ::testing::TestWithParam<LockCase> {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/tarvex-lock-XXXXXX";
+        ASSERT_NE(::mkdtemp(name), nullptr);
+        root_ = name;
+    }
+    void TearDown() override { std::filesystem::remove_all(root_); }
+
+    std::string Make(const std::string& name, Place place) {
+        namespace fs = std::filesystem;
+        const fs::path path = root_ / name;
+        switch (place) {
+            case Place::Folder:
+            case Place::HeldByOther:
+                fs::create_directory(path);
+                fs::permissions(path, fs::perms::owner_all);
+                if (place == Place::HeldByOther) {
+                    EXPECT_EQ(other_.Acquire(path, false), LockOutcome::Acquired);
+                }
+                break;
+            case Place::Missing:
+                break;
+            case Place::File:
+                std::ofstream(path) << "not a folder";
+                break;
+            case Place::OpenToOthers:
+                fs::create_directory(path);
+                fs::permissions(path, fs::perms::all);
+                break;
+            case Place::LinkToFolder:
+                fs::create_directory(root_ / (name + ".real"));
+                fs::permissions(root_ / (name + ".real"), fs::perms::owner_all);
+                fs::create_directory_symlink(root_ / (name + ".real"), path);
+                break;
+        }
+        return path;
+    }
+
+    std::filesystem::path root_;
+    InstanceLock other_;  // another process, as far as flock is concerned: its own open file
+};
+
+void PrintTo(const LockCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+// Only a lock that another holder has is another instance. A folder where no lock can be made
+// is passed over; the fallback is made 0700 when missing and used only when it is private.
+TEST_P(InstanceLockTest, OnlyALockHeldElsewhereIsAnotherInstance) {
+    const LockCase& row = GetParam();
+    const std::vector<std::string> folders{Make("runtime", row.runtime),
+                                           Make("fallback", row.fallback)};
+    InstanceLock lock;
+    EXPECT_EQ(lock.Acquire(folders), row.alone);
+    EXPECT_EQ(lock.Held(), row.heldIn >= 0);
+    if (row.heldIn >= 0) {
+        const std::string& folder = folders[static_cast<std::size_t>(row.heldIn)];
+        InstanceLock second;  // the next copy finds it
+        EXPECT_EQ(second.Acquire(folder, false), LockOutcome::HeldElsewhere);
+        EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, InstanceLockTest,
+    ::testing::Values(
+        LockCase{"RuntimeFolder", Place::Folder, Place::Folder, true, 0},
+        LockCase{"RuntimeFolderIsALink", Place::LinkToFolder, Place::Folder, true, 0},
+        LockCase{"AnotherCopyHoldsIt", Place::HeldByOther, Place::Folder, false, -1},
+        LockCase{"RuntimeFolderMissingFallbackMade", Place::Missing, Place::Missing, true, 1},
+        LockCase{"RuntimeFolderIsAFile", Place::File, Place::Folder, true, 1},
+        LockCase{"AnotherCopyHoldsTheFallback", Place::File, Place::HeldByOther, false, -1},
+        LockCase{"NoFolderUsableRunsUnchecked", Place::File, Place::File, true, -1},
+        LockCase{"FallbackOpenToOthersIsNotUsed", Place::Missing, Place::OpenToOthers, true, -1},
+        LockCase{"FallbackLinkIsNotFollowed", Place::Missing, Place::LinkToFolder, true, -1}),
+    [](const ::testing::TestParamInfo<LockCase>& row) { return std::string(row.param.name); });
+
+TEST(StartupRules, LockFoldersRuntimeThenFallback) {
+    using Folders = std::vector<std::string>;
+    EXPECT_EQ(InstanceLockDirectories(nullptr, 1000), Folders{"/tmp/runtime-1000"});
+    EXPECT_EQ(InstanceLockDirectories("", 1000), Folders{"/tmp/runtime-1000"});
+    EXPECT_EQ(InstanceLockDirectories("/run/user/7", 7),
+              (Folders{"/run/user/7", "/tmp/runtime-7"}));
 }
 
 using Rows = std::vector<std::pair<std::string, std::optional<std::int64_t>>>;

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <ios>
+#include <utility>
 
 #include "image/RangeEdit.h"
 
@@ -37,6 +39,23 @@ TEST(RangeEdit, ApplyRangeField) {
     EXPECT_STREQ(RangeFieldMessage(start), "Incorrect buffer start selected!");
     EXPECT_STREQ(RangeFieldMessage(end), "Incorrect buffer end selected!");
     EXPECT_STREQ(RangeFieldMessage(fill), "Incorrect buffer fill value selected!");
+}
+
+// Hex digits and Backspace reach the field, Enter and Escape vanish, everything else warns:
+// blanks, other letters, control codes such as Ctrl+V (16h), Delete's code and 8-bit text.
+TEST(RangeEdit, ClassifyHexKey) {
+    const auto accept = HexKey::Accept, drop = HexKey::Drop, refuse = HexKey::Refuse;
+    // clang-format off
+    const std::pair<char32_t, HexKey> rows[] = {
+        {U'0', accept}, {U'9', accept}, {U'A', accept}, {U'F', accept}, {U'a', accept},
+        {U'f', accept}, {0x08, accept}, {0x0D, drop}, {0x1B, drop}, {U'G', refuse},
+        {U'g', refuse}, {U'/', refuse}, {U':', refuse}, {U'@', refuse}, {U'`', refuse},
+        {U' ', refuse}, {0x16, refuse}, {0x03, refuse}, {0x0A, refuse}, {0x7F, refuse},
+        {0x00, refuse}, {U'\u00E9', refuse}, {U'\uFF21', refuse}, {0x130, refuse}};
+    // clang-format on
+    for (const auto& [character, expected] : rows) {
+        EXPECT_EQ(ClassifyHexKey(character), expected) << std::hex << unsigned(character);
+    }
 }
 
 }  // namespace

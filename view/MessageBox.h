@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "host/Host.h"
+
+class QWidget;
+
+namespace tarvex {
+
+// A modal message box of the program's four kinds, with its caption, icon and buttons.
+// `text` uses '\r' for line breaks and "&&" for '&'. Blocks until the box is closed.
+MessageAnswer ShowMessageBox(QWidget* parent, MessageKind kind, const std::string& text,
+                             MessageButtons buttons);
+
+}  // namespace tarvex
