@@ -1,9 +1,13 @@
 #include "app/StartupRules.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -57,6 +61,34 @@ InstanceLock::~InstanceLock() {
     Release();
 }
 
+#ifdef _WIN32
+// Windows has the named mutex itself; the system drops it when the process ends.
+bool InstanceLock::Acquire(const std::string&) {
+    return Acquire();
+}
+
+bool InstanceLock::Acquire() {
+    Release();
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Tarvex_2_Mutex");
+    if (mutex == nullptr) {
+        return false;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    mutex_ = mutex;
+    return true;
+}
+
+void InstanceLock::Release() {
+    if (mutex_ != nullptr) {
+        CloseHandle(mutex_);
+        mutex_ = nullptr;
+    }
+}
+
+#else
 bool InstanceLock::Acquire(const std::string& directory) {
     Release();
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -85,5 +117,7 @@ void InstanceLock::Release() {
         fd_ = -1;
     }
 }
+
+#endif  // _WIN32
 
 }  // namespace tarvex

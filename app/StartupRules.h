@@ -61,8 +61,9 @@ int ExitStatusFor(const RunOutcome& outcome);
 std::string InstanceLockDirectory(const char* xdgRuntimeDir, unsigned userId);
 inline constexpr std::string_view kInstanceLockName = "Tarvex_2_Mutex.lock";
 
-// The single-instance rule: an exclusive flock on a file in the runtime directory, held
-// until Release or destruction. The kernel drops it when the process ends, however it ends.
+// The single-instance rule: an exclusive flock on a file in the runtime directory (on
+// Windows the named mutex), held until Release or destruction. The system drops it when
+// the process ends, however it ends.
 class InstanceLock {
   public:
     InstanceLock() = default;
@@ -76,10 +77,21 @@ class InstanceLock {
     // The directory from the environment.
     bool Acquire();
     void Release();
-    bool Held() const { return fd_ >= 0; }
+#ifdef _WIN32
+    bool Held() const {
+        return mutex_ != nullptr;
+    }
+
+  private:
+    void* mutex_ = nullptr;
+#else
+    bool Held() const {
+        return fd_ >= 0;
+    }
 
   private:
     int fd_ = -1;
+#endif
 };
 
 }  // namespace tarvex

@@ -21,6 +21,15 @@
 namespace tarvex::cli {
 namespace {
 
+#ifdef __linux__
+constexpr const char* kIoHelp =
+    "port access method: ppdev (the default), direct, sim,\nsim:none, sim:0x278,... (overrides "
+    "TARVEX_IO)";
+#else
+constexpr const char* kIoHelp =
+    "port access method: sim (the default), sim:none,\nsim:0x278,... (overrides TARVEX_IO)";
+#endif
+
 constexpr const char* kTypes = "2764, 27128, 27256, 27512 or 27010";
 
 // A value check reads the word and says why it is refused; as a transformer it also leaves
@@ -269,9 +278,7 @@ class Parser {
         app_.require_subcommand(0, 1);
         app_.fallthrough();  // the options above may also follow the command
 
-        app_.add_option("--io", invocation_.io,
-                        "port access method: ppdev (the default), direct, sim,\nsim:none, "
-                        "sim:0x278,... (overrides TARVEX_IO)")
+        app_.add_option("--io", invocation_.io, kIoHelp)
             ->type_name("BACKEND")
             ->check(kPortAccessMethod);
         app_.add_option("--port", invocation_.portText,

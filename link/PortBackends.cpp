@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "sim/SimBackend.h"
 
@@ -13,10 +14,31 @@ const char* Environment(const char* name) {
     return value && *value ? value : nullptr;
 }
 
+// This platform's own ways to the ports; null, with `known` false, when `choice` names none.
+std::unique_ptr<PortBackend> PlatformBackend([[maybe_unused]] const std::string& choice,
+                                             bool& known) {
+    known = true;
+#if defined(__linux__)
+    if (choice.empty() || choice == "ppdev") {
+        return MakePpdevBackend();
+    }
+    if (choice == "direct") {
+        return MakeDirectBackend();
+    }
+#endif
+    known = false;
+    return nullptr;
+}
+
 }  // namespace
 
 bool IsPortAccessMethod(const std::string& io) {
-    if (io == "ppdev" || io == "direct" || io == "sim") {
+#if defined(__linux__)
+    if (io == "ppdev" || io == "direct") {
+        return true;
+    }
+#endif
+    if (io == "sim") {
         return true;
     }
     std::string error;
@@ -25,18 +47,14 @@ bool IsPortAccessMethod(const std::string& io) {
 
 std::unique_ptr<TIoPort> CreatePortAccess(const char* io) {
     const std::string choice = io ? io : (Environment("TARVEX_IO") ? Environment("TARVEX_IO") : "");
-    std::unique_ptr<PortBackend> backend;
+    bool known = false;
+    std::unique_ptr<PortBackend> backend = PlatformBackend(choice, known);
     std::string problem;
-    if (choice.empty() || choice == "ppdev") {
-        backend = MakePpdevBackend();
-    } else if (choice == "direct") {
-        backend = MakeDirectBackend();
-    } else if (choice == "sim" || choice.rfind("sim:", 0) == 0) {
+    if (!known && (choice.empty() || choice == "sim" || choice.rfind("sim:", 0) == 0)) {
         const char* state = Environment("TARVEX_SIM_STATE");
         backend = sim::SimBackend::Create(choice.size() > 4 ? choice.substr(4) : "",
                                           state ? state : "", problem);
-    } else {
-        // The Windows build adds its ioport driver backend here.
+    } else if (!known) {
         problem = "TARVEX_IO=" + choice + " is not a port access method.";
     }
     if (!backend) {

@@ -8,17 +8,23 @@
 
 namespace tarvex {
 
+#ifdef __linux__
 // Linux parallel-port device files through the ppdev ioctls (TARVEX_IO=ppdev, the default).
 std::unique_ptr<PortBackend> MakePpdevBackend();
 // ioperm + inb/outb (TARVEX_IO=direct); needs CAP_SYS_RAWIO.
 std::unique_ptr<PortBackend> MakeDirectBackend();
+#endif
 // Wraps a backend and records every access to `path` as "W 037A 0C" / "R 0379 78" lines.
 std::unique_ptr<PortBackend> MakeTraceBackend(std::unique_ptr<PortBackend> inner,
                                               const std::string& path);
 
 // The valid TARVEX_IO values, for messages.
+#if defined(__linux__)
 inline constexpr const char* kIoValues =
     "ppdev (the default), direct, sim, sim:none, sim:0x278,...";
+#else
+inline constexpr const char* kIoValues = "sim (the default), sim:none, sim:0x278,...";
+#endif
 
 // Whether `io` is a valid TARVEX_IO value.
 bool IsPortAccessMethod(const std::string& io);
