@@ -25,6 +25,10 @@ namespace {
 constexpr const char* kIoHelp =
     "port access method: ppdev (the default), direct, sim,\nsim:none, sim:0x278,... (overrides "
     "TARVEX_IO)";
+#elif defined(_WIN32)
+constexpr const char* kIoHelp =
+    "port access method: driver (the ioport driver),\ninpout (inpoutx64.dll), sim, sim:none, "
+    "sim:0x278,...;\ndefault: driver, else inpout (overrides TARVEX_IO)";
 #else
 constexpr const char* kIoHelp =
     "port access method: sim (the default), sim:none,\nsim:0x278,... (overrides TARVEX_IO)";

@@ -2,11 +2,17 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/IoPort.h"
 #include "link/PortBackend.h"
 
 namespace tarvex {
+
+// Tries each backend in turn and works through the first that opens; the failure names
+// what was tried and why each did not open. Every backend lives until this one ends, so
+// each can undo what its attempt changed.
+std::unique_ptr<PortBackend> MakeFirstThatOpens(std::vector<std::unique_ptr<PortBackend>> tries);
 
 #ifdef __linux__
 // Linux parallel-port device files through the ppdev ioctls (TARVEX_IO=ppdev, the default).
@@ -22,6 +28,9 @@ std::unique_ptr<PortBackend> MakeTraceBackend(std::unique_ptr<PortBackend> inner
 #if defined(__linux__)
 inline constexpr const char* kIoValues =
     "ppdev (the default), direct, sim, sim:none, sim:0x278,...";
+#elif defined(_WIN32)
+inline constexpr const char* kIoValues =
+    "driver, inpout (the default tries driver, then inpout), sim, sim:none, sim:0x278,...";
 #else
 inline constexpr const char* kIoValues = "sim (the default), sim:none, sim:0x278,...";
 #endif
