@@ -16,6 +16,11 @@ constexpr std::uint32_t kKernelDriver = 1;
 constexpr std::uint32_t kDemandStart = 3;
 constexpr std::uint32_t kErrorNormal = 1;
 constexpr std::uint32_t kControlStop = 1;
+constexpr std::uint32_t kServiceStartPending = 2;
+constexpr std::uint32_t kServiceStopPending = 3;
+// How long the end waits for a service it created to stop before deleting it.
+constexpr int kStopPolls = 100;
+constexpr std::uint32_t kStopPollMs = 100;
 constexpr std::uint32_t kGenericReadWrite = 0xC0000000;
 constexpr std::uint32_t kOpenExisting = 3;
 constexpr std::uint32_t kNormalFile = 0x80;
@@ -197,6 +202,15 @@ class DriverBackend final : public PortBackend {
         if (created_) {
             if (const Handle service =
                     calls_->OpenService(manager, kDriverName, kServiceAllAccess)) {
+                // A service still starting or stopping is only marked for deletion, and
+                // some systems then keep it for good: delete it once it has stopped.
+                for (int poll = 0; poll < kStopPolls; ++poll) {
+                    const std::uint32_t state = calls_->ServiceState(service);
+                    if (state != kServiceStartPending && state != kServiceStopPending) {
+                        break;
+                    }
+                    calls_->Sleep(kStopPollMs);
+                }
                 calls_->DeleteService(service);
                 calls_->CloseServiceHandle(service);
             }

@@ -104,6 +104,13 @@ class Win32Calls final : public WindowsCalls {
     bool DeleteService(Handle service) override {
         return ::DeleteService(AsService(service)) != 0;
     }
+    std::uint32_t ServiceState(Handle service) override {
+        SERVICE_STATUS status{};
+        return QueryServiceStatus(AsService(service), &status) ? status.dwCurrentState : 0;
+    }
+    void Sleep(std::uint32_t milliseconds) override {
+        ::Sleep(milliseconds);
+    }
     bool CloseServiceHandle(Handle handle) override {
         return ::CloseServiceHandle(AsService(handle)) != 0;
     }

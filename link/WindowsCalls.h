@@ -37,6 +37,10 @@ class WindowsCalls {
     virtual bool StartService(Handle service) = 0;
     virtual bool ControlService(Handle service, std::uint32_t control) = 0;
     virtual bool DeleteService(Handle service) = 0;
+    // QueryServiceStatus's current state (1 stopped, 2 start pending, ... 4 running); 0 when
+    // the query fails.
+    virtual std::uint32_t ServiceState(Handle service) = 0;
+    virtual void Sleep(std::uint32_t milliseconds) = 0;
     virtual bool CloseServiceHandle(Handle handle) = 0;
 
     virtual Handle CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -142,6 +143,24 @@ struct FakeWindows : WindowsCalls {
         }
         entry->running = false;
         return true;
+    }
+    // A stopped service reports stopped at once; one still starting (`pendingPolls`) reports
+    // start pending that many times first.
+    int pendingPolls = 0;
+    std::uint32_t ServiceState(Handle service) override {
+        log.push_back("ServiceState " + Name(service));
+        Service* entry = Of(service);
+        if (!entry) {
+            return Fail(6);
+        }
+        if (pendingPolls > 0) {
+            --pendingPolls;
+            return 2;
+        }
+        return entry->running ? 4 : 1;
+    }
+    void Sleep(std::uint32_t milliseconds) override {
+        log.push_back("Sleep " + std::to_string(milliseconds));
     }
     bool DeleteService(Handle service) override {
         log.push_back("DeleteService " + Name(service));
@@ -343,26 +362,26 @@ TEST_P(DriverService, LeavesTheSystemAsItWasFound) {
 INSTANTIATE_TEST_SUITE_P(
     EdgeCases, DriverService,
     ::testing::Values(
-        ServiceCase{
-            "CreatedIsStoppedAndDeleted",
-            Before::Absent,
-            true,
-            {kManager, kCreateHere, "CloseServiceHandle S", kOpenService, "StartService S",
-             "CloseServiceHandle S", "CloseServiceHandle M", kDevice},
-            {"CloseHandle D", kManager, kOpenService, "ControlService S 1", "CloseServiceHandle S",
-             kOpenService, "DeleteService S", "CloseServiceHandle S", "CloseServiceHandle M"},
-            false,
-            false},
-        ServiceCase{
-            "ImagePathFromTheSystemFolderWithoutAFileHere",
-            Before::Absent,
-            false,
-            {kManager, kCreateInSystem, "CloseServiceHandle S", kOpenService, "StartService S",
-             "CloseServiceHandle S", "CloseServiceHandle M", kDevice},
-            {"CloseHandle D", kManager, kOpenService, "ControlService S 1", "CloseServiceHandle S",
-             kOpenService, "DeleteService S", "CloseServiceHandle S", "CloseServiceHandle M"},
-            false,
-            false},
+        ServiceCase{"CreatedIsStoppedAndDeleted",
+                    Before::Absent,
+                    true,
+                    {kManager, kCreateHere, "CloseServiceHandle S", kOpenService, "StartService S",
+                     "CloseServiceHandle S", "CloseServiceHandle M", kDevice},
+                    {"CloseHandle D", kManager, kOpenService, "ControlService S 1",
+                     "CloseServiceHandle S", kOpenService, "ServiceState S", "DeleteService S",
+                     "CloseServiceHandle S", "CloseServiceHandle M"},
+                    false,
+                    false},
+        ServiceCase{"ImagePathFromTheSystemFolderWithoutAFileHere",
+                    Before::Absent,
+                    false,
+                    {kManager, kCreateInSystem, "CloseServiceHandle S", kOpenService,
+                     "StartService S", "CloseServiceHandle S", "CloseServiceHandle M", kDevice},
+                    {"CloseHandle D", kManager, kOpenService, "ControlService S 1",
+                     "CloseServiceHandle S", kOpenService, "ServiceState S", "DeleteService S",
+                     "CloseServiceHandle S", "CloseServiceHandle M"},
+                    false,
+                    false},
         ServiceCase{"ExistingStoppedIsStartedAndStoppedNotDeleted",
                     Before::Stopped,
                     true,
@@ -413,9 +432,15 @@ TEST_P(DriverOpenFailure, LeavesThePortClosedWithTheStepsError) {
 
 // A service this run created is stopped, whether it started or not (then the stop fails with
 // 1062), and deleted.
-const std::vector<std::string> kUndoCreated = {
-    kManager,     kOpenService,      "ControlService S 1",   "CloseServiceHandle S",
-    kOpenService, "DeleteService S", "CloseServiceHandle S", "CloseServiceHandle M"};
+const std::vector<std::string> kUndoCreated = {kManager,
+                                               kOpenService,
+                                               "ControlService S 1",
+                                               "CloseServiceHandle S",
+                                               kOpenService,
+                                               "ServiceState S",
+                                               "DeleteService S",
+                                               "CloseServiceHandle S",
+                                               "CloseServiceHandle M"};
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, DriverOpenFailure,
@@ -457,10 +482,27 @@ TEST(DriverOpenFailure, AStepOfTheReleaseFailingDoesNotStopTheRest) {
     port.reset();
     EXPECT_THAT(windows->log,
                 ElementsAreArray(std::vector<std::string>{
-                    "CloseHandle D", kManager, kOpenService, kOpenService, "DeleteService S",
-                    "CloseServiceHandle S", "CloseServiceHandle M"}));
+                    "CloseHandle D", kManager, kOpenService, kOpenService, "ServiceState S",
+                    "DeleteService S", "CloseServiceHandle S", "CloseServiceHandle M"}));
     EXPECT_TRUE(windows->services.empty());
     EXPECT_TRUE(windows->open.empty());
+}
+
+TEST(DriverService, ACreatedServiceStillStartingIsDeletedOnceStoppedOrAfterTenSeconds) {
+    for (const int pending : {3, 1000}) {
+        auto windows = std::make_shared<FakeWindows>();
+        windows->failures["StartService"] = 1053;  // the start timed out
+        {
+            TIoPort port(MakeDriverBackend(windows));
+            port.SetOpened(true);
+            windows->log.clear();
+            windows->pendingPolls = pending;
+        }
+        const auto naps = std::count(windows->log.begin(), windows->log.end(), "Sleep 100");
+        EXPECT_EQ(naps, pending == 3 ? 3 : 100);
+        EXPECT_EQ(windows->log.end()[-3], "DeleteService S");
+        EXPECT_TRUE(windows->services.empty());
+    }
 }
 
 TEST(DriverService, NeverOpenedTouchesNoService) {
