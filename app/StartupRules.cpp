@@ -1,9 +1,13 @@
 #include "app/StartupRules.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -59,6 +63,38 @@ InstanceLock::~InstanceLock() {
     Release();
 }
 
+#ifdef _WIN32
+// Windows has the named mutex itself; the system drops it when the process ends.
+LockOutcome InstanceLock::Acquire(const std::string&, bool) {
+    return Acquire() ? LockOutcome::Acquired : LockOutcome::HeldElsewhere;
+}
+
+bool InstanceLock::Acquire(const std::vector<std::string>&) {
+    return Acquire();
+}
+
+bool InstanceLock::Acquire() {
+    Release();
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Tarvex_2_Mutex");
+    if (mutex == nullptr) {
+        return false;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    mutex_ = mutex;
+    return true;
+}
+
+void InstanceLock::Release() {
+    if (mutex_ != nullptr) {
+        CloseHandle(mutex_);
+        mutex_ = nullptr;
+    }
+}
+
+#else
 LockOutcome InstanceLock::Acquire(const std::string& directory, bool create) {
     Release();
     if (create && ::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -113,5 +149,7 @@ void InstanceLock::Release() {
         fd_ = -1;
     }
 }
+
+#endif  // _WIN32
 
 }  // namespace tarvex

@@ -68,8 +68,9 @@ enum class LockOutcome {
     Unusable,       // no lock can be made there; says nothing about other instances
 };
 
-// The single-instance rule: an exclusive flock on a file in the runtime directory, held
-// until Release or destruction. The kernel drops it when the process ends, however it ends.
+// The single-instance rule: an exclusive flock on a file in the runtime directory (on
+// Windows the named mutex), held until Release or destruction. The system drops it when
+// the process ends, however it ends.
 class InstanceLock {
   public:
     InstanceLock() = default;
@@ -87,10 +88,21 @@ class InstanceLock {
     // The folders from the environment; only the last one is made when missing.
     bool Acquire();
     void Release();
-    bool Held() const { return fd_ >= 0; }
+#ifdef _WIN32
+    bool Held() const {
+        return mutex_ != nullptr;
+    }
+
+  private:
+    void* mutex_ = nullptr;
+#else
+    bool Held() const {
+        return fd_ >= 0;
+    }
 
   private:
     int fd_ = -1;
+#endif
 };
 
 }  // namespace tarvex

@@ -22,6 +22,19 @@
 namespace tarvex::cli {
 namespace {
 
+#ifdef __linux__
+constexpr const char* kIoHelp =
+    "port access method: ppdev (the default), direct, sim,\nsim:none, sim:0x278,... (overrides "
+    "TARVEX_IO)";
+#elif defined(_WIN32)
+constexpr const char* kIoHelp =
+    "port access method: driver (the ioport driver),\ninpout (inpoutx64.dll), sim, sim:none, "
+    "sim:0x278,...;\ndefault: driver, else inpout (overrides TARVEX_IO)";
+#else
+constexpr const char* kIoHelp =
+    "port access method: sim (the default), sim:none,\nsim:0x278,... (overrides TARVEX_IO)";
+#endif
+
 constexpr const char* kTypes = "2764, 27128, 27256, 27512 or 27010";
 
 // A value check reads the word and says why it is refused; as a transformer it also leaves
@@ -270,9 +283,7 @@ class Parser {
         app_.require_subcommand(0, 1);
         app_.fallthrough();  // the options above may also follow the command
 
-        app_.add_option("--io", invocation_.io,
-                        "port access method: ppdev (the default), direct, sim,\nsim:none, "
-                        "sim:0x278,... (overrides TARVEX_IO)")
+        app_.add_option("--io", invocation_.io, kIoHelp)
             ->type_name("BACKEND")
             ->check(kPortAccessMethod);
         app_.add_option("--port", invocation_.portText,

@@ -1,7 +1,11 @@
 #include "cli/Commands.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -73,6 +77,29 @@ extern "C" void OnEndingSignal(int signal) {
     std::raise(signal);
 }
 
+#ifdef _WIN32
+// The console's Ctrl-C and Ctrl-Break stop like SIGINT; closing the window or logging off
+// like SIGTERM. Windows runs this on a thread of its own, so the stop flag is all it sets.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            OnStopSignal(SIGINT);
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            OnStopSignal(SIGTERM);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void InstallSignalHandlers() {
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+#else
 void InstallSignalHandlers() {
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
@@ -88,6 +115,7 @@ void InstallSignalHandlers() {
     // A closed pipe on stdout must not end the run before the port is closed.
     std::signal(SIGPIPE, SIG_IGN);
 }
+#endif
 
 bool Stopped() {
     return stopSignal != 0;
@@ -260,9 +288,13 @@ int Session::Fail(int status, const std::string& message) {
 
 int Session::Interrupt(const std::string& state) {
     const int signal = stopSignal;
+#ifdef SIGHUP
     const char* what = signal == SIGTERM  ? "terminated"
                        : signal == SIGHUP ? "hung up"
                                           : "interrupted";
+#else
+    const char* what = signal == SIGTERM ? "terminated" : "interrupted";
+#endif
     return Fail(kExitSignal + signal, std::string(what) + "; " + state);
 }
 

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -20,6 +22,15 @@ std::string InputFileProblem(const std::string& path) {
     if (S_ISDIR(info.st_mode)) {
         return std::strerror(EISDIR);
     }
+#ifdef _WIN32
+    // No FIFOs to block on here; whether the file opens is found out by opening it.
+    const int descriptor = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) {
+        return std::strerror(errno);
+    }
+    _close(descriptor);
+    return {};
+#else
     if (S_ISFIFO(info.st_mode)) {
         return access(path.c_str(), R_OK) != 0 ? std::strerror(errno) : std::string();
     }
@@ -32,6 +43,7 @@ std::string InputFileProblem(const std::string& path) {
     const int readErrno = errno;
     close(descriptor);
     return got < 0 && readErrno != EAGAIN ? std::strerror(readErrno) : std::string();
+#endif
 }
 
 std::string InputName(const std::string& word) {

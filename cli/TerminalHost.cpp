@@ -1,6 +1,10 @@
 #include "cli/TerminalHost.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 
@@ -17,7 +21,11 @@ TerminalHost::Mode TerminalHost::ModeFor(bool quiet) {
     if (quiet) {
         return Mode::Quiet;
     }
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) ? Mode::Bar : Mode::Lines;
+#else
     return isatty(STDERR_FILENO) ? Mode::Bar : Mode::Lines;
+#endif
 }
 
 double TerminalHost::Elapsed() const {

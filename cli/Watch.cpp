@@ -1,10 +1,14 @@
 #include "cli/Watch.h"
 
+#include <sys/stat.h>
+#ifndef _WIN32
 #include <poll.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace tarvex::cli {
@@ -14,12 +18,44 @@ namespace {
 // several steps.
 constexpr int kSettleMs = 150;
 
+void Sleep(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+#ifndef _WIN32
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
+#endif
 
 }  // namespace
+
+#ifdef _WIN32
+// No inotify here: the file is looked at four times a second instead.
+FileWatch::FileWatch(std::string path) : path_(std::move(path)) {
+    last_ = Now();
+}
+
+FileWatch::~FileWatch() = default;
+
+FileWatch::Stamp FileWatch::Now() const {
+    struct _stat64 info {};
+    Stamp stamp;
+    if (_stat64(path_.c_str(), &info) == 0) {
+        stamp.exists = true;
+        stamp.device = static_cast<std::uint64_t>(info.st_dev);
+        stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+        stamp.size = static_cast<std::uint64_t>(info.st_size);
+        stamp.modified = std::int64_t{info.st_mtime} * 1000000000;
+    }
+    return stamp;
+}
+
+void FileWatch::Nap(int ms) {
+    Sleep(ms < 250 ? ms : 250);
+}
+#else
 
 FileWatch::FileWatch(std::string path) : path_(std::move(path)) {
     notify_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -53,7 +89,7 @@ FileWatch::Stamp FileWatch::Now() const {
 
 void FileWatch::Nap(int ms) {
     if (notify_ < 0) {
-        usleep(static_cast<useconds_t>(ms) * 1000);
+        Sleep(ms);
         return;
     }
     pollfd wait{notify_, POLLIN, 0};
@@ -64,6 +100,8 @@ void FileWatch::Nap(int ms) {
     }
 }
 
+#endif  // _WIN32
+
 bool FileWatch::WaitForChange(bool (*stopped)()) {
     for (;;) {
         if (stopped()) {
@@ -73,7 +111,7 @@ bool FileWatch::WaitForChange(bool (*stopped)()) {
         if (now.exists && !(now == last_)) {
             // Changed: wait until it stays the same for a moment.
             for (;;) {
-                usleep(kSettleMs * 1000);
+                Sleep(kSettleMs);
                 if (stopped()) {
                     return false;
                 }

@@ -19,6 +19,13 @@ namespace {
 
 #ifdef _WIN32
 int SysOpen(const char* name, int flags) {
+    if (const std::optional<int> descriptor = DescriptorOf(name)) {
+        const int copy = _dup(*descriptor);
+        if (copy >= 0) {
+            _setmode(copy, _O_BINARY);
+        }
+        return copy;
+    }
     return _open(name, flags | _O_BINARY);
 }
 long SysRead(int fd, void* data, std::size_t size) {

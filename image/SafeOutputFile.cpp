@@ -12,12 +12,60 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
 namespace tarvex {
 namespace {
+
+#ifdef _WIN32
+// The CRT's names; descriptors are opened binary, so no byte is ever translated.
+int SysWrite(int descriptor, const char* data, std::size_t size) {
+    return _write(descriptor, data, static_cast<unsigned>(size));
+}
+int SysClose(int descriptor) {
+    return _close(descriptor);
+}
+int SysUnlink(const char* path) {
+    return _unlink(path);
+}
+int SysSync(int descriptor) {
+    return _commit(descriptor);
+}
+int SysTruncate(int descriptor, std::size_t size) {
+    return _chsize_s(descriptor, static_cast<long long>(size)) == 0 ? 0 : -1;
+}
+long long SysSeekStart(int descriptor) {
+    return _lseeki64(descriptor, 0, SEEK_SET);
+}
+unsigned ProcessNumber() {
+    return static_cast<unsigned>(GetCurrentProcessId());
+}
+#else
+auto SysWrite(int descriptor, const char* data, std::size_t size) {
+    return ::write(descriptor, data, size);
+}
+int SysClose(int descriptor) {
+    return ::close(descriptor);
+}
+int SysUnlink(const char* path) {
+    return ::unlink(path);
+}
+int SysSync(int descriptor) {
+    return ::fsync(descriptor);
+}
+int SysTruncate(int descriptor, std::size_t size) {
+    return ::ftruncate(descriptor, static_cast<off_t>(size));
+}
+off_t SysSeekStart(int descriptor) {
+    return ::lseek(descriptor, 0, SEEK_SET);
+}
+unsigned ProcessNumber() {
+    return static_cast<unsigned>(::getpid());
+}
+#endif
 
 // The temporary files of the saves in progress, for a signal handler to remove: plain
 // arrays and atomic flags only, nothing that allocates or locks.
@@ -50,7 +98,11 @@ void ForgetTemporary(int& slot) {
 }
 
 std::string Folder(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\");
+#else
     const std::size_t slash = path.find_last_of('/');
+#endif
     if (slash == std::string::npos) {
         return ".";
     }
@@ -63,7 +115,7 @@ bool WriteAll(int descriptor, const char* data, std::size_t size, bool retryOnSi
               std::size_t& written) {
     written = 0;
     while (written < size) {
-        const auto step = ::write(descriptor, data + written, size - written);
+        const auto step = SysWrite(descriptor, data + written, size - written);
         if (step < 0 && errno == EINTR && retryOnSignal) {
             continue;
         }
@@ -83,7 +135,7 @@ bool WriteAll(int descriptor, const char* data, std::size_t size, bool retryOnSi
 void RemoveTemporaryFilesNow() {
     for (std::size_t slot = 0; slot < kSlots; ++slot) {
         if (temporaryStates[slot].load() == kReady) {
-            ::unlink(temporaryPaths[slot].data());
+            SysUnlink(temporaryPaths[slot].data());
         }
     }
 }
@@ -121,6 +173,83 @@ bool SafeOutputFile::Fail(const std::string& what, int error) {
     return false;
 }
 
+#ifdef _WIN32
+bool SafeOutputFile::Open(const std::string& target) {
+    Discard();
+    error_.clear();
+    held_.clear();
+    closed_ = false;
+    name_ = target;
+    if (target.empty()) {
+        return Fail("", ENOENT);
+    }
+    if (const std::optional<int> descriptor = DescriptorOf(target)) {
+        descriptor_ = _dup(*descriptor);
+        if (descriptor_ < 0) {
+            return Fail("", errno);
+        }
+        _setmode(descriptor_, _O_BINARY);
+        kind_ = Kind::InPlace;
+        path_ = target;
+        return true;
+    }
+    path_ = target;
+    struct _stat64 info {};
+    if (_stat64(path_.c_str(), &info) != 0) {
+        if (errno != ENOENT) {
+            return Fail("", errno);
+        }
+        return OpenTemporary(Folder(path_), false, 0, 0, 0);
+    }
+    if ((info.st_mode & _S_IFMT) == _S_IFDIR) {
+        return Fail("", EISDIR);
+    }
+    if ((info.st_mode & _S_IFMT) != _S_IFREG) {
+        // NUL, CON and the like are written where they are.
+        descriptor_ = _open(path_.c_str(), _O_WRONLY | _O_BINARY);
+        if (descriptor_ < 0) {
+            return Fail("", errno);
+        }
+        kind_ = Kind::InPlace;
+        return true;
+    }
+    if ((info.st_mode & _S_IWRITE) == 0) {
+        return Fail("write-protected", 0);
+    }
+    return OpenTemporary(Folder(path_), true, 0, 0, 0);
+}
+
+bool SafeOutputFile::OpenTemporary(const std::string& folder, bool, unsigned, unsigned, unsigned) {
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t seed =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<std::uint64_t>(ProcessNumber()) << 32) ^ (counter.fetch_add(1) << 48);
+    constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        std::string name = folder + "/.tarvex-";
+        for (int i = 0; i < 8; ++i) {
+            name += kLetters[(seed >> (16 + 4 * i)) % 36];
+        }
+        descriptor_ =
+            _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (descriptor_ < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (descriptor_ < 0) {
+            const int error = errno;
+            return Fail("cannot create a temporary file in its folder " + PrintableName(folder),
+                        error);
+        }
+        temporary_ = name;
+        slot_ = RegisterTemporary(temporary_);
+        kind_ = Kind::Replace;
+        return true;
+    }
+    return Fail("cannot create a temporary file in its folder " + PrintableName(folder), EEXIST);
+}
+
+#else
 bool SafeOutputFile::Open(const std::string& target) {
     Discard();
     error_.clear();
@@ -230,7 +359,7 @@ bool SafeOutputFile::OpenTemporary(const std::string& folder, bool keepsOld, uns
     static std::atomic<std::uint64_t> counter{0};
     std::uint64_t seed =
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<std::uint64_t>(::getpid()) << 32) ^ (counter.fetch_add(1) << 48);
+        (static_cast<std::uint64_t>(ProcessNumber()) << 32) ^ (counter.fetch_add(1) << 48);
     constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
         seed = seed * 6364136223846793005u + 1442695040888963407u;
@@ -277,6 +406,8 @@ bool SafeOutputFile::OpenTemporary(const std::string& folder, bool keepsOld, uns
     return true;
 }
 
+#endif  // _WIN32
+
 IoResult SafeOutputFile::Write(const void* data, std::size_t size) {
     IoResult result;
     if (descriptor_ < 0 || closed_) {
@@ -304,19 +435,19 @@ bool SafeOutputFile::Close() {
     int error = 0;
     if (kind_ == Kind::Rewrite) {
         std::size_t written = 0;
-        good = ::lseek(descriptor_, 0, SEEK_SET) == 0 &&
+        good = SysSeekStart(descriptor_) == 0 &&
                WriteAll(descriptor_, held_.data(), held_.size(), true, written) &&
-               ::ftruncate(descriptor_, static_cast<off_t>(held_.size())) == 0;
+               SysTruncate(descriptor_, held_.size()) == 0;
         error = good ? 0 : errno;
         held_.clear();
     }
     // The data must be on the disk before the rename makes it the file's contents; some
     // file systems report a full disk only here. A pipe or a device has nothing to sync.
-    if (good && kind_ != Kind::InPlace && ::fsync(descriptor_) != 0) {
+    if (good && kind_ != Kind::InPlace && SysSync(descriptor_) != 0) {
         good = false;
         error = errno;
     }
-    if (::close(std::exchange(descriptor_, -1)) != 0 && good) {
+    if (SysClose(std::exchange(descriptor_, -1)) != 0 && good) {
         good = false;
         error = errno;
     }
@@ -333,9 +464,17 @@ bool SafeOutputFile::Commit() {
     }
     if (kind_ == Kind::Replace) {
         ForgetTemporary(slot_);
+#ifdef _WIN32
+        // rename() refuses an existing target here; this replaces it in one step.
+        const bool moved = MoveFileExA(temporary_.c_str(), path_.c_str(),
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        if (!moved) {
+            const int error = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+#else
         if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
             const int error = errno;
-            ::unlink(temporary_.c_str());
+#endif
+            SysUnlink(temporary_.c_str());
             temporary_.clear();
             error_ = "cannot write " + PrintableName(name_) + ": " + std::strerror(error);
             kind_ = Kind::None;
@@ -349,11 +488,11 @@ bool SafeOutputFile::Commit() {
 
 void SafeOutputFile::Discard() {
     if (descriptor_ >= 0) {
-        ::close(std::exchange(descriptor_, -1));
+        SysClose(std::exchange(descriptor_, -1));
     }
     ForgetTemporary(slot_);
     if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+        SysUnlink(temporary_.c_str());
         temporary_.clear();
     }
     held_.clear();

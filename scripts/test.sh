@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: unit, window, end-to-end and peer tests under ASan+UBSan, the threaded
-# paths again under TSan, the HEX fuzzer, and the real-kernel ppdev test.
+# paths again under TSan, tarvex.exe cross-built for Windows and run under wine, the HEX
+# fuzzer, and the real-kernel ppdev test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -13,6 +14,11 @@ ctest --preset dev -j "$jobs"
 cmake --preset tsan
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" -L threads
+
+# The core, the simulator and tarvex for Windows (mingw-w64), its CLI tests under wine.
+cmake --preset windows-cross
+cmake --build --preset windows-cross -j "$jobs"
+ctest --preset windows-cross
 
 # The Intel HEX loader under libFuzzer for about a minute.
 scripts/fuzz.sh "${TARVEX_FUZZ_SECONDS:-60}"

@@ -1,8 +1,14 @@
 #include "sim/SimBackend.h"
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
 #include <sys/file.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <charconv>
@@ -14,6 +20,34 @@
 
 namespace tarvex::sim {
 namespace {
+
+#ifdef _WIN32
+int OpenLockFile(const std::string& name) {
+    return _open(name.c_str(), _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+// 0, or an errno value; EWOULDBLOCK while another run holds it and `wait` is false.
+int LockFile(int descriptor, bool wait) {
+    OVERLAPPED whole{};
+    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    if (LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)), flags, 0, 1, 0, &whole)) {
+        return 0;
+    }
+    return GetLastError() == ERROR_LOCK_VIOLATION ? EWOULDBLOCK : EIO;
+}
+int CloseLockFile(int descriptor) {
+    return _close(descriptor);
+}
+#else
+int OpenLockFile(const std::string& name) {
+    return ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+}
+int LockFile(int descriptor, bool wait) {
+    return ::flock(descriptor, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0 ? 0 : errno;
+}
+int CloseLockFile(int descriptor) {
+    return ::close(descriptor);
+}
+#endif
 
 bool ParseBase(const std::string& text, std::uint16_t& base) {
     std::string digits = text;
@@ -46,16 +80,16 @@ SimBackend::~SimBackend() {
 
 bool SimBackend::Lock(std::string& error) {
     const std::string name = statePath_ + ".lock";
-    lock_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    lock_ = OpenLockFile(name);
     if (lock_ < 0) {
         error = "cannot open simulator lock file " + name + ": " + std::strerror(errno);
         return false;
     }
     using Clock = std::chrono::steady_clock;
     const auto patience = Clock::now() + std::chrono::seconds(1);
-    while (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            error = "cannot lock simulator lock file " + name + ": " + std::strerror(errno);
+    for (int failure = LockFile(lock_, false); failure != 0; failure = LockFile(lock_, false)) {
+        if (failure != EWOULDBLOCK && failure != EINTR) {
+            error = "cannot lock simulator lock file " + name + ": " + std::strerror(failure);
             Unlock();
             return false;
         }
@@ -64,9 +98,9 @@ bool SimBackend::Lock(std::string& error) {
                          "waiting for the simulator state file %s: another run is using it\n",
                          statePath_.c_str());
             // A signal ends the wait (EINTR) instead of holding the program hostage.
-            if (::flock(lock_, LOCK_EX) != 0) {
+            if (const int waited = LockFile(lock_, true); waited != 0) {
                 error = "stopped waiting for simulator state file " + statePath_ + ": " +
-                        std::strerror(errno);
+                        std::strerror(waited);
                 Unlock();
                 return false;
             }
@@ -79,7 +113,7 @@ bool SimBackend::Lock(std::string& error) {
 
 void SimBackend::Unlock() {
     if (lock_ >= 0) {
-        ::close(lock_);  // releases the lock
+        CloseLockFile(lock_);  // releases the lock
         lock_ = -1;
     }
 }
