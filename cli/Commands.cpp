@@ -121,6 +121,13 @@ bool Stopped() {
     return stopSignal != 0;
 }
 
+// The signal a write to a closed pipe raises where signals do (13 on Linux).
+#ifdef SIGPIPE
+constexpr int kBrokenPipeSignal = SIGPIPE;
+#else
+constexpr int kBrokenPipeSignal = 13;
+#endif
+
 std::string Count(std::uint64_t count, const char* thing) {
     return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
 }
@@ -1128,7 +1135,7 @@ int Session::Dump() {
         // A reader that has seen enough (head, a pager left early) is no failure to report;
         // the status is the one a process ended by SIGPIPE has.
         if (error == EPIPE) {
-            return kExitSignal + SIGPIPE;
+            return kExitSignal + kBrokenPipeSignal;
         }
         return Fail(kExitFileError, std::string("cannot write the dump: ") + std::strerror(error));
     }
