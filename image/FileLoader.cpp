@@ -68,6 +68,12 @@ std::size_t FindLineStop(const char* data, std::size_t from, std::size_t limit) 
     return from;
 }
 
+// Five digits as always, or eight once a file base puts the range above FFFFFh: five would
+// drop the high digits and name the wrong addresses.
+std::string RangeAddress(std::uint32_t value, std::uint32_t high) {
+    return high > 0xFFFFF ? HexWord(value >> 16) + HexWord(value & 0xFFFF) : HexAddress(value);
+}
+
 // Whether any bit first..first+count-1 of the map is set.
 bool AnyBitSet(const std::uint8_t* map, std::uint32_t first, std::uint32_t count) {
     const std::uint32_t end = first + count;
@@ -199,10 +205,11 @@ struct FileLoader::Impl {
 struct FileLoader::HexLoad {
     std::uint32_t ExtSegment = 0;
     std::uint32_t ExtLinear = 0;  // already shifted left by 16
-    std::uint32_t loadLow = 0xFFFFF;
+    std::uint32_t loadLow = 0xFFFFFFFF;
     std::uint32_t loadHigh = 0;
     bool eofSeen = false;
     bool dataSeen = false;
+    std::uint64_t dataRecords = 0;  // S1/S2/S3 records so far, for S5/S6 counts
     std::string pendingMessage;
 };
 
@@ -288,6 +295,7 @@ void FileLoader::LoadFileToBuffer(const std::string& name) {
             break;
         case 1:
         case 2:
+        case 3:
             LoadHexFile(name);
             break;
         default:
@@ -339,7 +347,8 @@ void FileLoader::LoadHexFile(const std::string& name) {
         }
         ++lineNumber;
         // A line past the longest record fails the length rule whatever else it holds.
-        recordValid = !tooLong && ParseHexRecord(line, load);
+        recordValid = !tooLong && (model_.FileType == 3 ? ParseSrecRecord(line, load)
+                                                        : ParseHexRecord(line, load));
     }
     if (recordValid && load.eofSeen && !reader.Failed()) {
         ended = reader.Ended();
@@ -353,7 +362,9 @@ void FileLoader::LoadHexFile(const std::string& name) {
             load.pendingMessage.empty() ? "Invalid file structure " : load.pendingMessage;
         ShowError(reason + ", line #" + std::to_string(lineNumber));
     } else {
-        if (!load.eofSeen) {
+        // S-record files may end without a termination record: srec_cat writes none when
+        // its input has no start address.
+        if (!load.eofSeen && model_.FileType != 3) {
             model_.ReadError = true;
             ShowError("No EOF record found");
         } else if (!ended) {
@@ -361,10 +372,10 @@ void FileLoader::LoadHexFile(const std::string& name) {
             ShowError("Data after EOF record");
         }
         if (load.dataSeen) {
-            host_.ShowMessage(
-                MessageKind::Information,
-                "Load range : " + HexAddress(load.loadLow) + "..." + HexAddress(load.loadHigh),
-                MessageButtons::Ok);
+            host_.ShowMessage(MessageKind::Information,
+                              "Load range : " + RangeAddress(load.loadLow, load.loadHigh) + "..." +
+                                  RangeAddress(load.loadHigh, load.loadHigh),
+                              MessageButtons::Ok);
         } else {
             model_.ReadError = true;
             ShowError("No data found");
@@ -468,8 +479,103 @@ bool FileLoader::ParseHexRecord(std::string_view line, HexLoad& load) {
     }
 
     // 64-bit so that no extended address wraps around 4 GiB back into the buffer.
-    const std::int64_t first = std::int64_t{load.ExtLinear} + std::int64_t{load.ExtSegment} * 16 +
-                               address - std::int64_t{model_.HexBase};
+    const std::int64_t fileAddress =
+        std::int64_t{load.ExtLinear} + std::int64_t{load.ExtSegment} * 16 + address;
+    if (!StoreData(fileAddress, text + 9, n, sum, load)) {
+        return false;
+    }
+    const int checksum = HexPair(checksumField);
+    if (checksum < 0 || ((sum + static_cast<unsigned>(checksum)) & 0xFF) != 0) {
+        return false;
+    }
+    if (n > 0) {
+        load.dataSeen = true;
+    }
+    return true;
+}
+
+bool FileLoader::ParseSrecRecord(std::string_view line, HexLoad& load) {
+    const std::size_t length = line.size();
+    const char* text = line.data();
+    if (length < 4 || text[0] != 'S') {
+        return false;
+    }
+    // Address bytes of S0..S9; 0 for S4 and anything that is no record type.
+    static constexpr std::array<std::uint32_t, 10> kAddressBytes{2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+    const int type = text[1] - '0';
+    if (type < 0 || type > 9 || kAddressBytes[static_cast<std::size_t>(type)] == 0) {
+        load.pendingMessage = kInvalidRecordType;
+        return false;
+    }
+    const std::uint32_t addressBytes = kAddressBytes[static_cast<std::size_t>(type)];
+    const int count = HexPair(text + 2);
+    if (count < 0) {
+        return false;
+    }
+    const auto n = static_cast<std::uint32_t>(count);
+    // The count covers address, data and checksum.
+    if (length != 4 + 2 * std::size_t{n} || n < addressBytes + 1) {
+        return false;
+    }
+    unsigned sum = n;
+    std::uint32_t address = 0;
+    for (std::uint32_t i = 0; i < addressBytes; ++i) {
+        const int value = HexPair(text + 4 + 2 * i);
+        if (value < 0) {
+            return false;
+        }
+        sum += static_cast<unsigned>(value);
+        address = address << 8 | static_cast<std::uint32_t>(value);
+    }
+    const std::uint32_t dataBytes = n - addressBytes - 1;
+    const char* digits = text + 4 + 2 * addressBytes;
+    const char* checksumField = digits + 2 * dataBytes;
+    // The checksum is the one's complement of the byte sum: with it, the sum is FFh.
+    const auto checksumFits = [&] {
+        const int checksum = HexPair(checksumField);
+        return checksum >= 0 && ((sum + static_cast<unsigned>(checksum)) & 0xFF) == 0xFF;
+    };
+    const auto sumDigits = [&] {
+        for (std::uint32_t i = 0; i < dataBytes; ++i) {
+            const int value = HexPair(digits + 2 * i);
+            if (value < 0) {
+                return false;
+            }
+            sum += static_cast<unsigned>(value);
+        }
+        return true;
+    };
+
+    if (type >= 1 && type <= 3) {
+        if (!StoreData(address, digits, dataBytes, sum, load) || !checksumFits()) {
+            return false;
+        }
+        ++load.dataRecords;
+        if (dataBytes > 0) {
+            load.dataSeen = true;
+        }
+        return true;
+    }
+    if (!sumDigits() || !checksumFits()) {
+        return false;
+    }
+    if (type == 5 || type == 6) {
+        // A count record carries no data and must match the data records before it.
+        return dataBytes == 0 && address == load.dataRecords;
+    }
+    if (type >= 7) {
+        // The start address means nothing to an EPROM image.
+        if (dataBytes != 0) {
+            return false;
+        }
+        load.eofSeen = true;
+    }
+    return true;  // S0: a header, whatever it says
+}
+
+bool FileLoader::StoreData(std::int64_t fileAddress, const char* digits, std::uint32_t n,
+                           unsigned& sum, HexLoad& load) {
+    const std::int64_t first = fileAddress - std::int64_t{model_.HexBase};
     const std::int64_t rangeEnd =
         std::min<std::int64_t>(model_.BufferEnd, ImageModel::kBufferSize - 1);
     if (first < std::int64_t{model_.BufferStart}) {
@@ -483,7 +589,6 @@ bool FileLoader::ParseHexRecord(std::string_view line, HexLoad& load) {
     const auto index = static_cast<std::uint32_t>(first);
     std::uint8_t* target = model_.DataBuffer.data() + index;
     std::uint8_t* overlap = impl_->OverlapMap.data();
-    const char* digits = text + 9;
     // The usual record supplies only new bytes: its bits are tested and set in one go. Only
     // a record that redefines a byte walks the byte-by-byte order below, which decides how
     // much of it is stored before it fails.
@@ -517,16 +622,9 @@ bool FileLoader::ParseHexRecord(std::string_view line, HexLoad& load) {
     }
     // A record without bytes supplies nothing: it neither widens the range nor counts as data.
     if (n > 0) {
-        const std::uint32_t fileAddress = index + model_.HexBase;
-        load.loadLow = std::min(load.loadLow, fileAddress);
-        load.loadHigh = std::max(load.loadHigh, fileAddress + n - 1);
-    }
-    const int checksum = HexPair(checksumField);
-    if (checksum < 0 || ((sum + static_cast<unsigned>(checksum)) & 0xFF) != 0) {
-        return false;
-    }
-    if (n > 0) {
-        load.dataSeen = true;
+        const std::uint32_t low = index + model_.HexBase;
+        load.loadLow = std::min(load.loadLow, low);
+        load.loadHigh = std::max(load.loadHigh, low + n - 1);
     }
     return true;
 }

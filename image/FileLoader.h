@@ -11,8 +11,9 @@
 
 namespace tarvex {
 
-// Fills DataBuffer from a binary image or an Intel HEX file (plain or extended, by
-// model.FileType), only inside BufferStart..BufferEnd, and reports through the host.
+// Fills DataBuffer from a binary image, an Intel HEX file (plain or extended) or a Motorola
+// S-record file, by model.FileType, only inside BufferStart..BufferEnd, and reports through the
+// host.
 class FileLoader {
   public:
     FileLoader(ImageModel& model, Host& host);
@@ -44,6 +45,11 @@ class FileLoader {
     // Checks one record and applies it; false when it failed (the reason, if any, is in
     // the load's pending message).
     bool ParseHexRecord(std::string_view line, HexLoad& load);
+    bool ParseSrecRecord(std::string_view line, HexLoad& load);
+    // Stores the `n` bytes whose hex digits start at `digits` at the file address, adding
+    // them to `sum`; checks the range and redefined bytes.
+    bool StoreData(std::int64_t fileAddress, const char* digits, std::uint32_t n, unsigned& sum,
+                   HexLoad& load);
     void ShowError(const std::string& text);
 
     ImageModel& model_;

@@ -10,8 +10,9 @@ namespace {
 
 constexpr std::uint32_t kImageChunk = 32768;
 constexpr std::uint32_t kRecordBytes = 32;
-// ':' + count, address, type, 32 data bytes and checksum as two digits each + CR LF.
-constexpr std::size_t kLongestLine = 1 + 2 * (4 + kRecordBytes + 1) + 2;
+// ':' + count, address, type, 32 data bytes and checksum as two digits each + CR LF; an S3
+// record (type, count, four address bytes) is one character longer.
+constexpr std::size_t kLongestLine = 2 + 2 * (5 + kRecordBytes + 1) + 2;
 constexpr std::size_t kTextBlock = std::size_t{1} << 16;
 constexpr char kDigits[] = "0123456789ABCDEF";
 
@@ -38,6 +39,30 @@ char* PutRecord(char* out, std::uint32_t address, unsigned type, const std::uint
         out = PutByte(out, data[i]);
     }
     out = PutByte(out, (256 - (sum & 0xFF)) & 0xFF);
+    *out++ = '\r';
+    *out++ = '\n';
+    return out;
+}
+
+// One S-record line: type, count, the address in `addressBytes` bytes, data, and the
+// checksum that makes count, address and data sum to FFh, then CR LF.
+char* PutSrec(char* out, unsigned type, std::uint32_t address, std::uint32_t addressBytes,
+              const std::uint8_t* data, std::uint32_t count) {
+    const std::uint32_t length = addressBytes + count + 1;
+    unsigned sum = length;
+    *out++ = 'S';
+    *out++ = static_cast<char>('0' + type);
+    out = PutByte(out, length);
+    for (std::uint32_t i = addressBytes; i-- > 0;) {
+        const unsigned byte = (address >> (8 * i)) & 0xFF;
+        sum += byte;
+        out = PutByte(out, byte);
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        sum += data[i];
+        out = PutByte(out, data[i]);
+    }
+    out = PutByte(out, ~sum & 0xFF);
     *out++ = '\r';
     *out++ = '\n';
     return out;
@@ -93,7 +118,7 @@ void FileWriter::SaveBufferToFile(const std::string& name) {
     }
     ByteCount = 0;
     WriteError = false;
-    if (model_.FileType > 2 || model_.BufferStart > model_.BufferEnd ||
+    if (model_.FileType > 3 || model_.BufferStart > model_.BufferEnd ||
         model_.BufferEnd >= ImageModel::kBufferSize) {
         return;
     }
@@ -115,6 +140,8 @@ void FileWriter::SaveBufferToFile(const std::string& name) {
     if (model_.FileType == 0) {
         WriteBinary(output);
         diskFull = ByteCount != model_.BufferEnd - model_.BufferStart + 1;
+    } else if (model_.FileType == 3) {
+        WriteSrec(output);
     } else {
         WriteHex(output);
     }
@@ -193,6 +220,48 @@ void FileWriter::WriteHex(Output& output) {
         return;
     }
     output.Commit(PutRecord(line, 0, 0x01, nullptr, 0));
+    if (!output.Flush()) {
+        WriteError = true;
+    }
+}
+
+void FileWriter::WriteSrec(Output& output) {
+    std::uint32_t target = model_.HexBase + model_.BufferStart;
+    const std::uint64_t last = std::uint64_t{model_.HexBase} + model_.BufferEnd;
+    // The narrowest records that hold the last address; S3 only where a base asks for it.
+    const std::uint32_t addressBytes = last <= 0xFFFF ? 2 : last <= 0xFFFFFF ? 3 : 4;
+    const unsigned dataType = addressBytes - 1;
+    std::uint32_t position = model_.BufferStart;
+    std::uint32_t remaining = model_.BufferEnd - model_.BufferStart + 1;
+    std::uint32_t records = 0;
+    const auto put = [&](unsigned type, std::uint32_t address, std::uint32_t width,
+                         const std::uint8_t* data, std::uint32_t count) {
+        char* line = output.LineSpace();
+        if (!line) {
+            WriteError = true;
+            return false;
+        }
+        output.Commit(PutSrec(line, type, address, width, data, count));
+        return true;
+    };
+    if (!put(0, 0, 2, nullptr, 0)) {
+        return;
+    }
+    while (remaining > 0) {
+        const std::uint32_t length = std::min(remaining, kRecordBytes);
+        if (!put(dataType, target, addressBytes, model_.DataBuffer.data() + position, length)) {
+            return;  // the temporary file is thrown away
+        }
+        ++records;
+        target += length;
+        position += length;
+        remaining -= length;
+    }
+    const bool wideCount = records > 0xFFFF;
+    if (!put(wideCount ? 6 : 5, records, wideCount ? 3 : 2, nullptr, 0) ||
+        !put(10 - dataType, 0, addressBytes, nullptr, 0)) {
+        return;
+    }
     if (!output.Flush()) {
         WriteError = true;
     }

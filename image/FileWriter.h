@@ -9,10 +9,10 @@
 
 namespace tarvex {
 
-// Saves DataBuffer[BufferStart..BufferEnd] as a binary image or Intel HEX (plain or
-// extended, by model.FileType), reporting failures through the host. The file is written
-// under a temporary name beside the target and takes the target's place only once it is
-// complete, so a failed save leaves the old file as it was.
+// Saves DataBuffer[BufferStart..BufferEnd] as a binary image, Intel HEX (plain or
+// extended) or Motorola S-records, by model.FileType, reporting failures through the host. The
+// file is written under a temporary name beside the target and takes the target's place only once
+// it is complete, so a failed save leaves the old file as it was.
 class FileWriter {
   public:
     FileWriter(ImageModel& model, Host& host);
@@ -30,6 +30,7 @@ class FileWriter {
 
     void WriteBinary(Output& output);
     void WriteHex(Output& output);
+    void WriteSrec(Output& output);
     void ShowError(const char* text);
 
     ImageModel& model_;

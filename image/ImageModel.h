@@ -23,7 +23,8 @@ struct ImageModel {
     std::uint8_t FillValue = 0xFF;
     bool AutoVerify = false;
 
-    // Shared by the open and the save dialog: 0 binary, 1 Intel HEX, 2 Intel HEX extended.
+    // Shared by the open and the save dialog: 0 binary, 1 Intel HEX, 2 Intel HEX extended,
+    // 3 Motorola S-record.
     std::uint8_t FileType = 0;
     // True when the last load failed.
     bool ReadError = false;

@@ -35,6 +35,7 @@ struct LoadCase {
     std::size_t failReadAt = SIZE_MAX, maxRead = SIZE_MAX;
     bool failClose = false;
     const char* name = "in.hex";
+    std::uint32_t hexBase = 0;
 };
 
 // A loader whose one file, "in.hex", is the row's text, read and closed as the row says.
@@ -62,6 +63,7 @@ struct Rig : FileSystem {
         model->BufferStart = row->start;
         model->BufferEnd = row->end;
         model->FileType = row->fileType;
+        model->HexBase = row->hexBase;
         loader.LoadFileToBuffer(row->name);
         return host.Texts();
     }
@@ -177,6 +179,111 @@ TEST(FileLoad, MessagesAndBuffer) {
         const bool failed = !row.messages.empty() && row.messages.back().rfind("Load", 0) != 0;
         EXPECT_EQ(rig.model->ReadError, failed);
         EXPECT_LE(rig.bytesRead, row.maxRead);
+        for (const auto& [index, value] : row.bytes) {
+            EXPECT_EQ(rig.model->DataBuffer[index], value) << std::hex << index;
+        }
+    }
+}
+
+// One S-record: type, count, address in the type's width, data, checksum, line end.
+std::string S(int type, std::uint32_t at, const std::vector<int>& data, const char* end = "\n") {
+    const int width = type == 0 || type == 1 || type == 5 || type == 9 ? 2
+                      : type == 2 || type == 6 || type == 8            ? 3
+                                                                       : 4;
+    std::vector<int> bytes = {width + int(data.size()) + 1};
+    for (int i = width - 1; i >= 0; --i) {
+        bytes.push_back(int(at >> (8 * i)) & 0xFF);
+    }
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    const int sum = std::accumulate(bytes.begin(), bytes.end(), 0);
+    std::string text = "S" + std::to_string(type);
+    for (int byte : bytes) {
+        text += HexByte(static_cast<std::uint8_t>(byte));
+    }
+    return text + HexByte(static_cast<std::uint8_t>(~sum)) + end;
+}
+
+// S-records go through the HEX loader's rules: the same messages, line numbers, range,
+// overlap and end-of-file checks; a file without a termination record is complete.
+TEST(FileLoad, SRecords) {
+    const std::string head = S(0, 0, {'h', 'd', 'r'}), s9 = S(9, 0, {});
+    const std::vector<std::string> bad1 = {"Invalid file structure , line #1", kReadError};
+    const std::vector<std::string> bad2 = {"Invalid file structure , line #2", kReadError};
+    const std::vector<std::string> bad3 = {"Invalid file structure , line #3", kReadError};
+    const std::vector<std::string> type2 = {"Invalid record type , line #2", kReadError};
+    const std::string range0 = "Load range : 00000...00000";
+    const std::string above = "Load address above last data buffer address , line #";
+    std::string many;  // 70000 data records: more than an S5 count holds
+    for (unsigned i = 0; i < 70000; ++i) {
+        many += S(2, i, {1});
+    }
+    // clang-format off
+    const std::vector<LoadCase> rows = {
+        // Each data width, either case of digits, each line end, each termination.
+        {3, head + S(1, 0x100, {0xAB, 0xCD}) + S(5, 1, {}) + s9, {"Load range : 00100...00101"},
+            {{0xFF, kFill}, {0x100, 0xAB}, {0x101, 0xCD}, {0x102, kFill}}},
+        {3, S(2, 0x1FFFF, {7}, "\r\n") + S(8, 0, {}, "\r"), {"Load range : 1FFFF...1FFFF"},
+            {{0x1FFFF, 7}}},
+        {3, S(3, 0x10, {1, 2}) + S(7, 0x12345678, {}, ""), {"Load range : 00010...00011"}},
+        {3, "S1050000abcd82\n" + s9, {"Load range : 00000...00001"}, {{0, 0xAB}, {1, 0xCD}}},
+        // Files srec_cat writes: no termination, with or without a count.
+        {3, head + S(1, 0, {1}) + S(5, 1, {}), {range0}},
+        {3, S(1, 0, {1}) + S(1, 1, {2}), {"Load range : 00000...00001"}, {{1, 2}}},
+        {3, many + S(6, 70000, {}), {"Load range : 00000...1116F"}},
+        // Counts are checked when present.
+        {3, S(1, 0, {1}) + S(5, 2, {}) + s9, bad2},
+        {3, head + S(5, 0, {}) + S(1, 0, {1}) + S(5, 1, {}), {range0}},
+        {3, many + S(5, 70000 & 0xFFFF, {}), {"Invalid file structure , line #70001", kReadError}},
+        {3, S(1, 0, {1}) + S(5, 1, {9}), bad2},
+        // The record checks: 'S', type, count, length, digits, checksum.
+        {3, "s1040000010A\n", bad1},
+        {3, S(1, 0, {1}) + "S4040000010A\n", type2},
+        {3, S(1, 0, {1}) + "SX040000010A\n", type2},
+        {3, S(1, 0, {1}) + "S\n", bad2},
+        {3, "S1G40000010A\n", bad1},
+        {3, "S10500000106\n", bad1},
+        {3, "S1020001FC\n", bad1},
+        {3, "S3040000010A\n", bad1},
+        {3, "S10400X0010A\n", bad1},
+        {3, "S104000001XA\n", bad1},
+        {3, "S104000001fb\n", bad1, {{0, 1}}},
+        {3, S(1, 0, {1}, " \n"), bad1},
+        {3, S(1, 0, {1}) + S(9, 0, {1}), bad2},
+        {3, S(1, 0, {1}) + "S9030000FB\n", bad2},
+        {3, S(1, 0, {1}) + "S0030000FB\n", bad2},
+        {3, S(1, 0, {1}) + "\n" + s9, bad2},
+        // The end of the file.
+        {3, "", {"No data found", kReadError}},
+        {3, head + S(1, 0, {}) + s9, {"No data found", kReadError}},
+        {3, S(1, 0, {1}) + s9 + S(1, 1, {2}), {"Data after EOF record", range0, kReadError},
+            {{1, kFill}}},
+        {3, S(1, 0, {1}) + s9 + S(5, 1, {}), {"Data after EOF record", range0, kReadError}},
+        {3, S(1, 0, {1}) + s9 + "\x1A", {range0}},
+        // Range, overlap and the file base.
+        {3, S(1, 0, {1, 2, 3}) + S(1, 2, {9}), {"Data buffer contents redefined at address 0002"
+            ", line #2", kReadError}, {{2, 9}}},
+        {3, S(1, 0x100, {1}) + S(1, 0xF0, {2}), {"Load address below first data buffer address "
+            ", line #2", kReadError}, {{0x100, 1}}, 0x100},
+        {3, S(2, 0x20000, {1}), {above + "1", kReadError}},
+        {3, S(3, 0xFFFFFFFF, {1}), {above + "1", kReadError}},
+        {3, S(2, 0xFFFFFF, {1}), {"Load range : 00FFFFFF...00FFFFFF"}, {{0x1FFFF, 1}}, 0, 0x1FFFF,
+            SIZE_MAX, SIZE_MAX, false, "in.hex", 0xFE0000},
+        {.fileType = 3, .text = S(3, 0x12340000, {5}) + S(3, 0x1235FFFF, {6}),
+            .messages = {"Load range : 12340000...1235FFFF"}, .bytes = {{0, 5}, {0x1FFFF, 6}},
+            .hexBase = 0x12340000},
+        {.fileType = 3, .text = S(1, 0xDFFF, {5}), .messages = {"Load address below first data "
+            "buffer address , line #1", kReadError}, .hexBase = 0xE000},
+        {.fileType = 3, .text = std::string(600, '1') + "\n", .messages = bad1},
+        {.fileType = 3, .text = S(1, 0, std::vector<int>(252, 3)),
+            .messages = {"Load range : 00000...000FB"}},
+    };
+    // clang-format on
+    for (const LoadCase& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 100));
+        Rig rig;
+        EXPECT_EQ(rig.Load(row), row.messages);
+        const bool failed = !row.messages.empty() && row.messages.back().rfind("Load", 0) != 0;
+        EXPECT_EQ(rig.model->ReadError, failed);
         for (const auto& [index, value] : row.bytes) {
             EXPECT_EQ(rig.model->DataBuffer[index], value) << std::hex << index;
         }

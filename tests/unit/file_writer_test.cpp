@@ -81,7 +81,9 @@ TEST_F(Writer, LayoutAndLoadBack) {
         {0x123, 0x4567, 0, {}}, {0x123, 0x4567, 1, {}}, {0x123, 0x4567, 2, {}},
         {0, 0x1FFFF, 0, {}}, {0, 0x1FFFF, 2, {}},
         {0xFFF5, 0x10020, 2, {":0BFFF500", ":020000021000EC\r", ":20000000", ":01002000"}},
-        {0x1FFFF, 0x1FFFF, 2, {":020000021000EC\r", ":01FFFF00"}}};
+        {0x1FFFF, 0x1FFFF, 2, {":020000021000EC\r", ":01FFFF00"}},
+        {0x123, 0x4567, 3, {"S0030000FC\r", "S1230123"}},
+        {0, 0x1FFFF, 3, {"S0030000FC\r", "S224000000", "S224000020"}}};
     // clang-format on
     for (const auto& [start, end, fileType, expected] : rows) {
         std::istringstream text(Save(start, end, fileType));
@@ -101,6 +103,45 @@ TEST_F(Writer, LayoutAndLoadBack) {
     }
     model_->DataBuffer.fill(0xFF);
     EXPECT_EQ(Save(0, 0x1F, 1), ":20000000" + std::string(64, 'F') + "00\r\n:00000001FF\r\n");
+    EXPECT_EQ(Save(0, 0x1F, 3), "S0030000FC\r\nS1230000" + std::string(64, 'F') +
+                                    "FC\r\nS5030001FB\r\nS9030000FC\r\n");
+}
+
+// S-records: the narrowest records for the last file address, the count of data records
+// and the termination that matches them; the file loads back at the same base.
+TEST_F(Writer, SRecordWidths) {
+    const auto saved = model_->DataBuffer;
+    // clang-format off
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, Texts> rows[] = {
+        {0, 0x1F, 0xFFE0, {"S0030000FC", "S123FFE0", "S5030001FB", "S9030000FC"}},
+        {0, 0x20, 0xFFE0, {"S0030000FC", "S22400FFE0", "S205010000", "S5030002FA",
+            "S804000000FB"}},
+        {0x10, 0x2F, 0xFFFFFFD0, {"S0030000FC", "S325FFFFFFE0", "S5030001FB",
+            "S70500000000FA"}},
+        {0, 0x1FFFF, 0x12340000, {"S0030000FC", "S32512340000"}}};
+    // clang-format on
+    for (const auto& [start, end, base, expected] : rows) {
+        model_->HexBase = base;
+        std::istringstream text(Save(start, end, 3));
+        Texts lines;
+        for (std::string line; std::getline(text, line);) {
+            lines.push_back(line);
+        }
+        ASSERT_EQ(lines.size(), (end - start + 32) / 32 + 3) << base;
+        // The header, the first data record and the last few lines.
+        lines.erase(lines.begin() + 2, lines.end() - static_cast<long>(expected.size() - 2));
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            lines[i].resize(expected[i].size());
+        }
+        EXPECT_EQ(lines, expected);
+        model_->DataBuffer.fill(0xEE);
+        FileLoader(*model_, host_).LoadFileToBuffer((dir_ / "out").string());
+        EXPECT_FALSE(model_->ReadError) << base;
+        for (std::uint32_t i = 0; i < ImageModel::kBufferSize; ++i) {
+            ASSERT_EQ(model_->DataBuffer[i], i >= start && i <= end ? saved[i] : 0xEE) << i;
+        }
+        model_->DataBuffer = saved;
+    }
 }
 
 // A failed save keeps the old file and removes its temporary one; the messages in order.
@@ -109,7 +150,8 @@ TEST_F(Writer, FailuresKeepTheOldFile) {
     // clang-format off
     const std::tuple<int, std::size_t, bool, bool, Texts> rows[] = {
         {0, 0, false, false, {full, write}}, {0, 40000, false, false, {full, write}},
-        {2, 40000, false, false, {write}}, {0, SIZE_MAX, true, false, {write}},
+        {2, 40000, false, false, {write}}, {3, 40000, false, false, {write}},
+        {3, SIZE_MAX, true, false, {write}}, {0, SIZE_MAX, true, false, {write}},
         {2, SIZE_MAX, true, false, {write}}, {0, SIZE_MAX, false, true, {"File creation error"}},
         {1, SIZE_MAX, false, false, {"Target address above FFFFh"}}};
     // clang-format on
@@ -131,7 +173,7 @@ TEST_F(Writer, DeviceIsWrittenInPlace) {
     if (::mknod((dir_ / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
         GTEST_SKIP() << "cannot make a device node here";
     }
-    for (int fileType : {0, 1, 2}) {
+    for (int fileType : {0, 1, 2, 3}) {
         Save(0, 0xF, fileType, "null");
         EXPECT_TRUE(fs::is_character_file(dir_ / "null")) << fileType;
     }
