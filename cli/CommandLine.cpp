@@ -133,7 +133,7 @@ const CLI::Validator kEpromType = Number([](const std::string& text, std::int64_
     return std::string();
 });
 
-const CLI::Validator kFormat = Choice("a file format", {"bin", "hex", "xhex"});
+const CLI::Validator kFormat = Choice("a file format", {"bin", "hex", "xhex", "srec"});
 const CLI::Validator kResetState = Choice("a RESET state", {"hold", "release"});
 
 constexpr const char* kLeave =
@@ -436,7 +436,8 @@ class Parser {
             ->type_name("T")
             ->transform(kEpromType);
         convert
-            .add_option("--from", options.from, "format of INPUT: bin (the default), hex or xhex")
+            .add_option("--from", options.from,
+                        "format of INPUT: bin (the default), hex, xhex or\nsrec")
             ->type_name("F")
             ->transform(kFormat);
         convert.add_option("--to", options.to, "format of OUTPUT (default: that of INPUT)")
@@ -452,7 +453,7 @@ class Parser {
             ->type_name("BYTE");
         convert
             .add_option("--hex-base", hexBaseText_,
-                        "HEX file address of the EPROM's first byte\n(default 0)")
+                        "HEX or S-record file address of the EPROM's first\nbyte (default 0)")
             ->type_name("A")
             ->check(kHexAddress);
         convert.footer("A and BYTE are hexadecimal without prefix.");
@@ -531,9 +532,11 @@ class Parser {
         command
             .add_option("--format", invocation_.fileType,
                         "FILE's format: bin (binary image), hex (Intel HEX,\n"
-                        "addresses up to FFFF) or xhex (Intel HEX extended);\n"
-                        "default: xhex for a name ending in .hex, .ihx or\n"
-                        ".ihex, else bin; HEX text given as bin is refused\n"
+                        "addresses up to FFFF), xhex (Intel HEX extended) or\n"
+                        "srec (Motorola S-records); default: xhex for a name\n"
+                        "ending in .hex, .ihx or .ihex, srec for .s19, .s28,\n"
+                        ".s37, .srec or .mot, else bin; HEX text given as bin\n"
+                        "is refused\n"
                         "unless --format bin is given")
             ->type_name("F")
             ->transform(kFormat);
@@ -549,9 +552,10 @@ class Parser {
             ->type_name("A")
             ->check(kHexAddress);
         command
-            .add_option("--hex-base", hexBaseText_,
-                        "HEX file address of the EPROM's first byte\n(hexadecimal; default 0): "
-                        "--hex-base E000 puts\nrecords E000-FFFF at 0000-1FFF")
+            .add_option(
+                "--hex-base", hexBaseText_,
+                "HEX or S-record file address of the EPROM's first\nbyte (hexadecimal; default 0): "
+                "--hex-base E000 puts\nrecords E000-FFFF at 0000-1FFF")
             ->type_name("A")
             ->check(kHexAddress);
         command.footer(kRangeFooter + ("\n" + note));
@@ -731,8 +735,10 @@ class Parser {
             return 0;
         }
         if (!hexFiles) {
-            throw UsageError(Where() + "--hex-base applies to HEX files (--format hex or xhex)",
-                             command);
+            throw UsageError(
+                Where() +
+                    "--hex-base applies to HEX and S-record files (--format hex, xhex or srec)",
+                command);
         }
         const std::uint32_t base = ParseHexAddress(hexBaseText_).value_or(0);
         if (std::uint64_t{base} + epromEnd > 0xFFFFFFFF) {
@@ -807,7 +813,15 @@ class Parser {
 }  // namespace
 
 std::uint8_t FileTypeForName(const std::string& file) {
-    return EndsWith(file, ".hex") || EndsWith(file, ".ihx") || EndsWith(file, ".ihex") ? 2 : 0;
+    if (EndsWith(file, ".hex") || EndsWith(file, ".ihx") || EndsWith(file, ".ihex")) {
+        return 2;
+    }
+    for (const char* suffix : {".s19", ".s28", ".s37", ".srec", ".mot"}) {
+        if (EndsWith(file, suffix)) {
+            return 3;
+        }
+    }
+    return 0;
 }
 
 Invocation ParseCommandLine(const std::vector<std::string>& args) {

@@ -60,7 +60,7 @@ struct Invocation {
     std::uint16_t type = 0;                   // --type
     std::uint32_t start = 0;                  // --start, buffer index
     std::uint32_t end = 0;                    // --end (defaults to the type's last address)
-    std::uint8_t fileType = 0;                // --format: 0 bin, 1 hex, 2 xhex (as FileType)
+    std::uint8_t fileType = 0;                // --format: 0 bin, 1 hex, 2 xhex, 3 srec
     bool formatGiven = false;                 // --format given; else it follows FILE's name
     bool allowEmpty = false;                  // write, verify: --allow-empty
     bool verify = true;                       // write without --no-verify
@@ -95,7 +95,8 @@ class UsageError : public std::runtime_error {
 // command line never touches the emulator.
 Invocation ParseCommandLine(const std::vector<std::string>& args);
 
-// The format a FILE's name suggests: xhex for .hex, .ihx and .ihex (any case), else bin.
+// The format a FILE's name suggests: xhex for .hex, .ihx and .ihex, srec for .s19, .s28,
+// .s37, .srec and .mot (any case), else bin.
 std::uint8_t FileTypeForName(const std::string& file);
 
 }  // namespace tarvex::cli

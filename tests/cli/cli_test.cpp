@@ -108,6 +108,8 @@ class CliTest : public ::testing::Test {
                   ":0100000001FE\r\n:0100010002FC\r\n:0100020003FA \r\n:00000001FF\r\n");
         WriteText(work_ / "good.hex", ":0100000001FE\r\n:00000001FF\r\n");
         WriteText(work_ / "good.txt", ReadText(work_ / "good.hex"));
+        WriteText(work_ / "broken.s19", "S104000001FA\nS4030000FC\n");
+        WriteText(work_ / "good.S28", "S20500000001F9\n");
         WriteText(work_ / "empty.bin", "");
         fs::create_directory(work_ / "folder");
         WriteText(work_ / "ro.bin", "old");
@@ -246,7 +248,10 @@ INSTANTIATE_TEST_SUITE_P(Images, CliRoundTripTest, ::testing::Values(
     RoundTripCase{"BinRange", 27010, "bin", {"--start", "1FF00", "--end", "1FFFF"}, 0x100},
     RoundTripCase{"Hex2764", 2764, "hex", {}, 0x2000},
     RoundTripCase{"Xhex27010", 27010, "xhex", {}, 0x20000},
-    RoundTripCase{"XhexRangeAbove64K", 27010, "xhex", {"--start", "10010", "--end", "1003F"}, 0x30}),
+    RoundTripCase{"XhexRangeAbove64K", 27010, "xhex", {"--start", "10010", "--end", "1003F"}, 0x30},
+    RoundTripCase{"Srec2764", 2764, "srec", {}, 0x2000},
+    RoundTripCase{"Srec27010", 27010, "srec", {}, 0x20000},
+    RoundTripCase{"SrecRangeAbove64K", 27010, "srec", {"--start", "FFF0", "--end", "1000F"}, 0x20}),
     kRowName);
 // clang-format on
 
@@ -362,6 +367,10 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
                "", {"--type: '' is not an EPROM type"}},
     StatusCase{"UnknownPortAccessMethod", "sim", {"--io", "garbage", "detect"}, 2, "",
                {"--io: 'garbage' is not a port access method"}},
+    StatusCase{"BrokenSrecByItsName", "sim", {"write", "broken.s19", "--type", "2764"}, 4, "",
+               {"tarvex: broken.s19: Invalid record type , line #2\n"}},
+    StatusCase{"SrecFileByItsName", "sim", {"-q", "write", "good.S28", "--type", "2764",
+               "--reset-ms", "0"}, 0, "", {}, true},
     StatusCase{"HexFileByItsName", "sim", {"-q", "write", "good.hex", "--type", "2764",
                "--reset-ms", "0"}, 0, "", {}, true},
     StatusCase{"HexTextLoadedAsBinary", "sim", {"write", "good.txt", "--type", "2764"}, 2, "",
@@ -695,7 +704,7 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliUsageTest, ::testing::Values(
     UsageCase{"WatchAndChangedOnly", {"write", "image.bin", "--type", "2764", "--watch",
               "--changed-only", "old.bin"}, "--watch excludes --changed-only", "write"},
     UsageCase{"HexBaseForABinaryFile", {"read", "image.bin", "--type", "2764", "--hex-base",
-              "E000"}, "--hex-base applies to HEX files", "read"},
+              "E000"}, "--hex-base applies to HEX and S-record files", "read"},
     UsageCase{"HexBaseBeyondSegments", {"read", "x.hex", "--type", "27010", "--hex-base",
               "F0000"}, "do not fit Intel HEX extended segment records", "read"},
     UsageCase{"HexBaseNotHex", {"convert", "a.hex", "b.hex", "--type", "2764", "--hex-base",
@@ -710,8 +719,8 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliUsageTest, ::testing::Values(
               "write does not take 'old.bin'", "write"},
     UsageCase{"ReadGetsWriteOption", {"read", "new.bin", "--type", "2764", "--reset-ms", "5"},
               "option --reset-ms does not apply to read", "read"},
-    UsageCase{"ReadUnknownFormat", {"read", "new.bin", "--type", "2764", "--format", "srec"},
-              "'srec' is not a file format (use bin, hex or xhex)", "read"},
+    UsageCase{"ReadUnknownFormat", {"read", "new.bin", "--type", "2764", "--format", "s19"},
+              "'s19' is not a file format (use bin, hex, xhex or srec)", "read"},
     UsageCase{"ReadEmptyFileName", {"read", "", "--type", "2764"}, "FILE: must not be empty", "read"},
     UsageCase{"VerifyGetsWriteFlag", {"verify", "image.bin", "--type", "2764", "--no-verify"},
               "option --no-verify does not apply to verify", "verify"},
@@ -745,7 +754,7 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliUsageTest, ::testing::Values(
     UsageCase{"ConvertTypeBeyond16Bits", {"convert", "image.bin", "o.bin", "--type", "$10000"},
               "'$10000' is not an EPROM type", "convert"},
     UsageCase{"ConvertUnknownFormat", {"convert", "image.bin", "o.hex", "--type", "2764", "--to",
-              "srec"}, "'srec' is not a file format", "convert"},
+              "mot"}, "'mot' is not a file format", "convert"},
     UsageCase{"ConvertGetsPortAfter", {"convert", "image.bin", "o.bin", "--type", "2764", "--port",
               "$378"}, "option --port does not apply to convert", "convert"},
     UsageCase{"ConvertGetsIoBefore", {"--io", "sim", "convert", "image.bin", "o.bin", "--type",
