@@ -1,5 +1,5 @@
-// libFuzzer target: any bytes as a HEX file, loaded plain and extended, into the whole image and
-// a narrowed range: nothing outside the range may change, and the outcome must match the messages.
+// libFuzzer target: any bytes as a HEX file, loaded plain and extended, and as an S-record file,
+// into the whole image and a narrowed range: nothing outside the range may change, and the outcome must match the messages.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,7 +16,7 @@ using namespace tarvex;
 constexpr std::uint8_t kFill = 0xC5;
 
 void LoadOnce(const std::string& name, std::uint8_t fileType, std::uint32_t start,
-              std::uint32_t end) {
+              std::uint32_t end, std::uint32_t hexBase = 0) {
     // One model and one loader for the whole run, as in the program.
     static ImageModel& model = *new ImageModel;
     static testing::RecordingHost host;
@@ -26,6 +26,7 @@ void LoadOnce(const std::string& name, std::uint8_t fileType, std::uint32_t star
     model.BufferStart = start;
     model.BufferEnd = end;
     model.FileType = fileType;
+    model.HexBase = hexBase;
     host.messages.clear();
     loader.LoadFileToBuffer(name);
     // memcmp keeps this check out of the coverage feedback (and fast).
@@ -54,5 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LoadOnce(name, 1, 0, 0x1FFFF);
     LoadOnce(name, 2, 0, 0x1FFFF);
     LoadOnce(name, 2, 0x8000, 0x17FFF);
+    LoadOnce(name, 3, 0, 0x1FFFF);
+    LoadOnce(name, 3, 0x8000, 0x17FFF, 0xFFFE0000);  // S3 addresses up to FFFFFFFF
     return 0;
 }
