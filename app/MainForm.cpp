@@ -31,6 +31,9 @@
 namespace tarvex {
 namespace {
 
+// The one filter both file dialogs add after their own; FileType 3.
+const char* const kSRecordFilter = "Motorola S-record files (*.s19;*.s28;*.s37;*.srec;*.mot)";
+
 // The layout's pixel sizes were made for a small 8-point dialog font; the desktop font at
 // this size keeps every text inside its control.
 constexpr int kFontPixels = 10;
@@ -231,12 +234,13 @@ void TMain::CreateControls() {
     setTabOrder(SetOptions, EpromType);
     setTabOrder(EpromType, PortSelect);
 
-    OpenDialog = MakeFileDialog(this, "OpenDialog", QFileDialog::AcceptOpen,
-                                {"All binary image files (*.*)", "Binary image files (*.BIN)",
-                                 "Intel Hex files (*.HEX)", "Intel Hex Extended files (*.HEX)"});
-    SaveDialog = MakeFileDialog(
-        this, "SaveDialog", QFileDialog::AcceptSave,
-        {"Binary image file (*.BIN)", "Intel Hex file (*.HEX)", "Intel Hex Extended file (*.HEX)"});
+    OpenDialog = MakeFileDialog(
+        this, "OpenDialog", QFileDialog::AcceptOpen,
+        {"All binary image files (*.*)", "Binary image files (*.BIN)", "Intel Hex files (*.HEX)",
+         "Intel Hex Extended files (*.HEX)", kSRecordFilter});
+    SaveDialog = MakeFileDialog(this, "SaveDialog", QFileDialog::AcceptSave,
+                                {"Binary image file (*.BIN)", "Intel Hex file (*.HEX)",
+                                 "Intel Hex Extended file (*.HEX)", kSRecordFilter});
 
     TestMenu = new QMenu(this);
     TestMenu->setObjectName(QStringLiteral("TestMenu"));

@@ -22,24 +22,38 @@ namespace tarvex {
 namespace {
 
 // The file type each filter of the open dialog gives, by the filter's position.
-constexpr std::array<std::uint8_t, 4> kOpenFilterTypes{0, 0, 1, 2};
+constexpr std::array<std::uint8_t, 5> kOpenFilterTypes{0, 0, 1, 2, 3};
+// The save dialog's filters are the file types in order.
+constexpr int kSaveFilters = 4;
 
 // The open dialog's filter shown for a file type; -1 for none.
 int OpenFilterIndex(std::uint8_t fileType) {
-    constexpr std::array<int, 3> kFilterForType{0, 2, 3};
+    constexpr std::array<int, 4> kFilterForType{0, 2, 3, 4};
     return fileType < kFilterForType.size() ? kFilterForType[fileType] : -1;
 }
 
 QString DefaultSuffix(std::uint8_t fileType) {
-    return QString::fromLatin1(fileType == 0 ? "bin" : "hex");
+    return QString::fromLatin1(fileType == 0 ? "bin" : fileType == 3 ? "srec" : "hex");
 }
 
 // Qt reads "*.*" literally and hides every name without a dot; the filter means every file.
-// Qt has just put the chosen filter's patterns into the dialog's model when this runs.
+// Qt splits patterns at spaces only; "*.s19;*.s28" is two. Qt has just put the chosen filter's
+// patterns into the dialog's model when this runs.
 void MatchEveryFileForStarDotStar(QFileDialog* dialog) {
     auto* model = dialog->findChild<QFileSystemModel*>();
-    if (model && model->nameFilters().contains(QStringLiteral("*.*"))) {
+    if (!model) {
+        return;
+    }
+    if (model->nameFilters().contains(QStringLiteral("*.*"))) {
         model->setNameFilters({QStringLiteral("*")});
+        return;
+    }
+    QStringList patterns;
+    for (const QString& filter : model->nameFilters()) {
+        patterns += filter.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    }
+    if (patterns != model->nameFilters()) {
+        model->setNameFilters(patterns);
     }
 }
 
@@ -190,7 +204,7 @@ void TMain::SaveDialogSelectionChange(const QString& filter) {
         return;
     }
     const auto index = SaveDialog->nameFilters().indexOf(filter);
-    if (index >= 0 && index < 3) {
+    if (index >= 0 && index < kSaveFilters) {
         model_.FileType = static_cast<std::uint8_t>(index);
     }
 }

@@ -15,6 +15,8 @@ const QString kExtFiles = QStringLiteral("Intel Hex Extended files (*.HEX)");
 const QString kBinFile = QStringLiteral("Binary image file (*.BIN)");
 const QString kHexFile = QStringLiteral("Intel Hex file (*.HEX)");
 const QString kExtFile = QStringLiteral("Intel Hex Extended file (*.HEX)");
+const QString kSRecords =
+    QStringLiteral("Motorola S-record files (*.s19;*.s28;*.s37;*.srec;*.mot)");
 const QByteArray kEof = ":00000001FF\r\n";
 // Data at 00000 and, behind an extended segment address record, at 1FFFF.
 const QByteArray kExtendedHex = ":0100000012ED\r\n:020000021000EC\r\n:01FFFF00AB56\r\n" + kEof;
@@ -368,6 +370,14 @@ class WindowTest : public QObject {
             << Lamp::Red << 2 << 0 << QByteArray("\x12");
         QTest::newRow("Intel Hex text under All binary image files is binary")
             << kAllFiles << kExtendedHex << QStringList{} << Lamp::Green << 0 << 0 << kExtendedHex;
+        QTest::newRow("S-records without a termination record")
+            << kSRecords << QByteArray("S0030000FC\nS20601FFFE12AB3E\nS5030001FB\n")
+            << QStringList{"Information: Load range : 1FFFE...1FFFF [OK]"} << Lamp::Green << 3
+            << 0x1FFFE << QByteArray("\x12\xAB");
+        QTest::newRow("S-record with a wrong count")
+            << kSRecords << QByteArray("S1040000 12E9\nS5030002FA\n").replace(" ", "")
+            << QStringList{"Error: Invalid file structure , line #2 [Cancel]", readError}
+            << Lamp::Red << 3 << 0 << QByteArray("\x12");
         QTest::newRow("file gone between the choice and the reading")
             << kBinFiles << QByteArray() << QStringList{"Error: Input file not found! [OK]"}
             << Lamp::Red << 0 << 0 << QByteArray("\xFF");
@@ -411,6 +421,10 @@ class WindowTest : public QObject {
         QTest::newRow("Intel Hex Extended across 64 KiB")
             << kExtFile << 0 << 0xFFFFu << QByteArray("\xAA\xBB")
             << ":01FFFF00AA57\r\n:020000021000EC\r\n:01000000BB44\r\n" + kEof << QStringList{};
+        QTest::newRow("Motorola S-records")
+            << kSRecords << 0 << 0xFFFFu << QByteArray("\xAA\xBB")
+            << QByteArray("S0030000FC\r\nS20600FFFFAABB96\r\nS5030001FB\r\nS804000000FB\r\n")
+            << QStringList{};
         QTest::newRow("plain Intel Hex above FFFFh writes nothing")
             << kHexFile << 0 << 0xFFFFu << QByteArray("\xAA\xBB") << QByteArray("(missing)")
             << QStringList{"Error: Target address above FFFFh [Cancel]"};
@@ -468,6 +482,8 @@ class WindowTest : public QObject {
         QTest::newRow("Intel Hex") << 1 << "" << shown(kHexFiles, kHexFile);
         QTest::newRow("Intel Hex Extended") << 2 << "" << shown(kExtFiles, kExtFile);
         QTest::newRow("picked in the open dialog") << 0 << kHexFiles << shown(kAllFiles, kHexFile);
+        QTest::newRow("S-records") << 3 << "" << shown(kSRecords, kSRecords);
+        QTest::newRow("S-records picked") << 1 << kSRecords << shown(kHexFiles, kSRecords);
     }
 
     void dialogsShareTheFileType() {
@@ -487,6 +503,34 @@ class WindowTest : public QObject {
         QCOMPARE(rig.LampState("LastResult"), Lamp::ButtonFace);
         QCOMPARE(rig.main->Model().DataBuffer[0], 0xFF);
         QCOMPARE(ReadFile(name), QByteArray("\x01"));
+    }
+
+    // Qt splits a filter's patterns at spaces only: the S-record filter must still list each
+    // suffix, preselected (open, save) or picked from another (open).
+    void sRecordFilterMatchesEachSuffix() {
+        WindowRig rig("sim");
+        rig.main->Model().FileType = 3;
+        QStringList seen;
+        const auto look = [&](QFileDialog& dialog) {
+            auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            while (combo->currentText() != kSRecords && combo->currentIndex() > 0) {
+                QTest::keyClick(combo, Qt::Key_Up);  // leave it, to come back by the keyboard
+            }
+            while (combo->currentText() != kSRecords &&
+                   combo->currentIndex() < combo->count() - 1) {
+                QTest::keyClick(combo, Qt::Key_Down);
+            }
+            seen << dialog.findChild<QFileSystemModel*>()->nameFilters().join(' ');
+            dialog.reject();
+        };
+        Modals modals({}, {look, look, look});
+        rig.Click("ReadFile");
+        rig.Click("SaveFile");
+        rig.main->Model().FileType = 0;
+        rig.Click("ReadFile");
+        const QString each = "*.s19 *.s28 *.s37 *.srec *.mot";
+        QCOMPARE(seen, (QStringList{each, each, each}));
+        QCOMPARE(int(rig.main->Model().FileType), 3);
     }
 
   private:
