@@ -250,11 +250,12 @@ class HelpFormatter : public CLI::Formatter {
   public:
     std::string make_usage(const CLI::App* app, std::string name) const override {
         if (app->get_parent() == nullptr) {
-            return "Usage: tarvex [--io BACKEND] [--port ADDR] [--quiet] COMMAND [ARGUMENTS]\n";
+            return "Usage: tarvex [--io BACKEND] [--port ADDR] [--quiet] [--json] COMMAND "
+                   "[ARGUMENTS]\n";
         }
         std::string usage = CLI::Formatter::make_usage(app, std::move(name));
         if (app->get_fallthrough()) {  // the program's options may follow the command
-            usage.insert(usage.find(' ', 7), " [--io BACKEND] [--port ADDR] [--quiet]");
+            usage.insert(usage.find(' ', 7), " [--io BACKEND] [--port ADDR] [--quiet] [--json]");
         }
         return usage;
     }
@@ -292,6 +293,9 @@ class Parser {
             ->type_name("ADDR")
             ->check(kPortAddress);
         app_.add_flag("-q,--quiet", invocation_.quiet, "print errors only");
+        app_.add_flag("--json", invocation_.json,
+                      "print events as JSON, one object per line, on\nstdout; the rest goes to "
+                      "stderr");
         app_.add_flag("--version", invocation_.version, "show the version");
 
         LeaveOption(Command("detect",
@@ -443,6 +447,7 @@ class Parser {
         convert.add_option("--to", options.to, "format of OUTPUT (default: that of INPUT)")
             ->type_name("F")
             ->transform(kFormat);
+        convert.add_flag("--json", invocation_.json, "print events as JSON lines on stdout");
         convert.add_option("--start", options.start, "first address (hexadecimal; default 0)")
             ->type_name("A");
         convert
@@ -618,6 +623,12 @@ class Parser {
                 throw UsageError("--io and --port do not apply to convert", command);
             }
             const ConvertInvocation& convert = invocation_.convert;
+            if (invocation_.json && convert.output == "-") {
+                throw UsageError(
+                    "convert: --json puts its events on standard output; OUTPUT "
+                    "cannot be - (standard output) too",
+                    command);
+            }
             const std::uint8_t from = convert.from.value_or(0);
             invocation_.convert.hexBase =
                 HexBase(command, from != 0 || convert.to.value_or(from) != 0,
@@ -660,6 +671,12 @@ class Parser {
             CheckDump();
         }
         invocation_.verify = !noVerify_;
+        if (invocation_.json && command == "read" && invocation_.file == "-") {
+            throw UsageError(Where() +
+                                 "--json puts its events on standard output; FILE cannot "
+                                 "be - (standard output) too",
+                             command);
+        }
         CLI::App& options = *app_.get_subcommand(command);
         invocation_.formatGiven = options.count("--format") > 0;
         if (!invocation_.formatGiven) {

@@ -51,6 +51,7 @@ struct Invocation {
     std::optional<std::uint16_t> port;    // --port; without it the standard addresses are searched
     std::optional<std::string> portText;  // --port as typed, for messages
     bool quiet = false;
+    bool json = false;  // --json: events as JSON lines on stdout, human text on stderr
     std::optional<std::string> help;  // --help: the text to show
     bool version = false;
 

@@ -290,6 +290,9 @@ int Session::Steps(std::initializer_list<Step> steps) {
 
 int Session::Fail(int status, const std::string& message) {
     std::fprintf(stderr, "tarvex: %s\n", message.c_str());
+    if (JsonEvents* events = host_.Events()) {
+        events->Error(message);
+    }
     return status;
 }
 
@@ -309,8 +312,9 @@ void Session::Say(const std::string& text) {
     if (invocation_.quiet) {
         return;
     }
-    // When the image itself goes to stdout, the summary must not end up inside it.
-    std::FILE* stream = invocation_.command == "read" && DescriptorOf(OutputName(invocation_.file))
+    // When the image itself or the events go to stdout, the summary must not end up there.
+    std::FILE* stream = invocation_.json || (invocation_.command == "read" &&
+                                             DescriptorOf(OutputName(invocation_.file)))
                             ? stderr
                             : stdout;
     std::fprintf(stream, "%s\n", text.c_str());
@@ -404,7 +408,11 @@ int Session::FindEmulator() {
     } else {
         link_->DetectEmulator();
     }
+    JsonEvents* events = host_.Events();
     if (link_->EmulatorPresent()) {
+        if (events) {
+            events->Detection(link_->PortAddress(), true, {});
+        }
         return kExitSuccess;
     }
     std::string tried;
@@ -421,9 +429,16 @@ int Session::FindEmulator() {
         // A port another program holds is not waited for a second time.
         if (const std::string problem = port_->PortProblem(base); !problem.empty()) {
             message += "\n  " + PortText(base) + ": " + problem;
+            if (events) {
+                events->Detection(base, false, problem);
+            }
             continue;
         }
-        message += "\n  " + PortText(base) + ": " + Diagnose(base);
+        const std::string diagnosis = Diagnose(base);
+        message += "\n  " + PortText(base) + ": " + diagnosis;
+        if (events) {
+            events->Detection(base, false, diagnosis);
+        }
         if (i < controlBefore_.size()) {
             port_->WritePort(static_cast<std::uint16_t>(base + 2), controlBefore_[i].second);
         }
@@ -666,9 +681,15 @@ int Session::ReportMismatch() {
     for (std::uint32_t index = invocation_.start; index <= invocation_.end; ++index) {
         const std::uint8_t expected = image_->DataBuffer[index];
         const std::uint8_t found = model_->DataBuffer[index];
-        if (expected != found && ++differing <= kListedDifferences) {
+        if (expected == found) {
+            continue;
+        }
+        if (++differing <= kListedDifferences) {
             listing += "\n    " + HexAddress(index - invocation_.start) + "     " +
                        HexByte(expected) + "        " + HexByte(found);
+        }
+        if (JsonEvents* events = host_.Events()) {
+            events->Mismatch(index - invocation_.start, expected, found);
         }
     }
     const std::string what = "the " + TypeName() + " emulator at " + Where();
@@ -1149,14 +1170,34 @@ int Main(const std::vector<std::string>& args) {
 }
 
 int Main(const std::vector<std::string>& args, const PortFactory& makePort) {
+    const auto began = std::chrono::steady_clock::now();
+    // Looked for before parsing, so that a wrong command line ends in a result event too.
+    JsonEvents output;
+    JsonEvents* const events =
+        std::find(args.begin(), args.end(), "--json") != args.end() ? &output : nullptr;
+    std::string command;
+    std::uint64_t bytes = 0;
+    const auto result = [&](int status) {
+        if (events) {
+            events->Result(
+                command, status,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
+                bytes);
+        }
+        return status;
+    };
     Invocation invocation;
     try {
         invocation = ParseCommandLine(args);
     } catch (const UsageError& error) {
-        const std::string command = error.Command().empty() ? "" : " " + error.Command();
+        const std::string name = error.Command().empty() ? "" : " " + error.Command();
         std::fprintf(stderr, "tarvex: %s\nTry 'tarvex%s --help' for more information.\n",
-                     PrintableName(error.what()).c_str(), command.c_str());
-        return kExitUsage;
+                     PrintableName(error.what()).c_str(), name.c_str());
+        if (events) {
+            events->Error(PrintableName(error.what()));
+        }
+        command = error.Command();
+        return result(kExitUsage);
     }
     if (invocation.help) {
         std::fputs(invocation.help->c_str(), stdout);
@@ -1167,13 +1208,18 @@ int Main(const std::vector<std::string>& args, const PortFactory& makePort) {
         return kExitSuccess;
     }
     InstallSignalHandlers();
-    if (invocation.command == "convert") {
-        const int status = RunConvert(invocation.convert);
-        return Stopped() ? kExitSignal + stopSignal : status;
+    command = invocation.command;
+    if (command == "convert") {
+        const int status = RunConvert(invocation.convert, events, &bytes);
+        return result(Stopped() ? kExitSignal + stopSignal : status);
+    }
+    if (command == "write" || command == "read" || command == "verify") {
+        bytes = std::uint64_t{invocation.end} - invocation.start + 1;
     }
     TerminalHost host(TerminalHost::ModeFor(invocation.quiet));
+    host.SetEvents(events);
     Session session(invocation, host, makePort);
-    return session.Run();
+    return result(session.Run());
 }
 
 }  // namespace tarvex::cli

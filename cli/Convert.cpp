@@ -24,13 +24,21 @@ constexpr int kFailed = 4;
 // Shows every message box as "Caption: text" on stderr, the way a terminal can.
 class CaptionHost : public Host {
   public:
+    explicit CaptionHost(JsonEvents* events) : events_(events) {}
+
     MessageAnswer ShowMessage(MessageKind kind, const std::string& text,
                               MessageButtons buttons) override {
+        if (events_) {
+            events_->Message(MessageCaption(kind), DisplayText(text));
+        }
         std::cerr << MessageCaption(kind) << ": " << DisplayText(text) << '\n';
         return buttons == MessageButtons::YesNo ? MessageAnswer::No
                : buttons == MessageButtons::Ok  ? MessageAnswer::Ok
                                                 : MessageAnswer::Cancel;
     }
+
+  private:
+    JsonEvents* events_;
 };
 
 // One range value through the Options window's check; shows its message when refused.
@@ -45,12 +53,18 @@ bool ApplyField(ImageModel& model, Host& host, RangeField field,
 
 }  // namespace
 
-int RunConvert(const ConvertInvocation& arguments) {
+int RunConvert(const ConvertInvocation& arguments, JsonEvents* events, std::uint64_t* bytes) {
     const EpromTypeInfo* type = FindEpromType(arguments.type);
     const std::uint8_t from = arguments.from.value_or(0);
     const std::uint8_t to = arguments.to.value_or(from);
 
-    CaptionHost host;
+    CaptionHost host(events);
+    const auto say = [events](const std::string& text) {
+        std::cerr << "tarvex: " << text << '\n';
+        if (events) {
+            events->Error(text);
+        }
+    };
     // The model is 128 KiB: keep it off the stack.
     const auto model = std::make_unique<ImageModel>();
     // The fill value takes effect at the type selection, as in the window.
@@ -64,13 +78,16 @@ int RunConvert(const ConvertInvocation& arguments) {
         !ApplyField(*model, host, RangeField::BufferEnd, arguments.end)) {
         return kUsage;
     }
+    if (bytes) {
+        *bytes = model->BufferEnd - model->BufferStart + 1;
+    }
 
     const std::string& input = arguments.input;
     const std::string& output = arguments.output;
     // The window would say "Input file not found!" for any file it cannot open; a command
     // line says what is wrong with it.
     if (const std::string cause = InputFileProblem(input); !cause.empty()) {
-        std::cerr << "tarvex: cannot open " << PrintableName(input) << ": " << cause << '\n';
+        say("cannot open " + PrintableName(input) + ": " + cause);
         return kFailed;
     }
     CommandFiles files;
@@ -88,14 +105,14 @@ int RunConvert(const ConvertInvocation& arguments) {
         to == 0 || (FileLoader::IsValidFileName(output) &&
                     !(to == 1 && std::uint64_t{model->HexBase} + model->BufferEnd > 0xFFFF));
     if (accepted && !file.Open(OutputName(output))) {
-        std::cerr << "tarvex: " << file.Error() << '\n';
+        say(file.Error());
         return kFailed;
     }
     CommandFiles outputs(&file, output);
     FileWriter writer(*model, host, outputs);
     writer.SaveBufferToFile(output);
     if (writer.SaveFailed() && !file.Error().empty()) {
-        std::cerr << "tarvex: " << file.Error() << '\n';
+        say(file.Error());
     }
     return writer.SaveFailed() ? kFailed : kSuccess;
 }

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <cstdint>
+
 #include "cli/CommandLine.h"
+#include "cli/JsonEvents.h"
 
 namespace tarvex::cli {
 
 // `tarvex convert INPUT OUTPUT --type T [...]`. Returns the exit status (0, 2 usage: a range
 // or fill value the Options window would refuse, 4 load or save failed).
-int RunConvert(const ConvertInvocation& arguments);
+// With `events`, each message also goes out as an event. `bytes`: the range's size.
+int RunConvert(const ConvertInvocation& arguments, JsonEvents* events = nullptr,
+               std::uint64_t* bytes = nullptr);
 
 }  // namespace tarvex::cli

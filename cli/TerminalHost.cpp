@@ -33,6 +33,9 @@ double TerminalHost::Elapsed() const {
 }
 
 void TerminalHost::BeginPhase(const std::string& label, std::uint64_t bytes) {
+    if (events_) {
+        events_->BeginPhase(label, bytes);
+    }
     state_ = ProgressState{label, 0, bytes, 0};
     active_ = true;
     nextQuarter_ = 25;
@@ -45,6 +48,9 @@ void TerminalHost::BeginPhase(const std::string& label, std::uint64_t bytes) {
 }
 
 void TerminalHost::SetProgressPosition(int position) {
+    if (events_ && active_ && position > 0) {
+        events_->Progress(static_cast<std::uint64_t>(position) * 256);
+    }
     if (!active_ || mode_ == Mode::Quiet || position <= 0) {
         return;  // the transfers set 0 at their start and end
     }
@@ -77,6 +83,9 @@ void TerminalHost::EndPhase(bool finished) {
         return;
     }
     active_ = false;
+    if (events_) {
+        events_->EndPhase(finished);
+    }
     if (finished) {
         state_.done = state_.total;
     }
@@ -119,6 +128,9 @@ void TerminalHost::BreakBarLine() {
 
 MessageAnswer TerminalHost::ShowMessage(MessageKind kind, const std::string& text,
                                         MessageButtons buttons) {
+    if (events_) {
+        events_->Message(MessageCaption(kind), DisplayText(text));
+    }
     if (kind == MessageKind::Information) {
         Note(DisplayText(text, "\n  "));  // commentary, like progress: not a problem
     } else if (kind == MessageKind::Error || kind == MessageKind::Warning || mode_ != Mode::Quiet) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/JsonEvents.h"
 #include "cli/Progress.h"
 #include "host/Host.h"
 
@@ -23,6 +24,9 @@ class TerminalHost : public Host {
     static Mode ModeFor(bool quiet);
 
     Mode ProgressMode() const { return mode_; }
+    // --json: every transfer and message also goes out as an event, whatever the mode.
+    void SetEvents(JsonEvents* events) { events_ = events; }
+    JsonEvents* Events() const { return events_; }
 
     // One transfer of `bytes` bytes; the core's progress positions count 256-byte pages.
     void BeginPhase(const std::string& label, std::uint64_t bytes);
@@ -43,6 +47,7 @@ class TerminalHost : public Host {
     void BreakBarLine();
 
     Mode mode_;
+    JsonEvents* events_ = nullptr;
     std::FILE* stream_;
     bool active_ = false;
     bool barOnScreen_ = false;

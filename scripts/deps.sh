@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh run|test
 set -euo pipefail
 
-run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libcli11-dev)
+run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libcli11-dev nlohmann-json3-dev)
 test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
   srecord binutils clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64)
 

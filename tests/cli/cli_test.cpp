@@ -15,12 +15,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <new>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "link/Emulator.h"
 #include "link/IoPort.h"
@@ -111,6 +114,7 @@ class CliTest : public ::testing::Test {
         WriteText(work_ / "broken.s19", "S104000001FA\nS4030000FC\n");
         WriteText(work_ / "good.S28", "S20500000001F9\n");
         WriteText(work_ / "empty.bin", "");
+        WriteText(work_ / "zero.bin", std::string(0x2000, '\0'));
         fs::create_directory(work_ / "folder");
         WriteText(work_ / "ro.bin", "old");
         fs::permissions(work_ / "ro.bin", fs::perms::owner_read);
@@ -316,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
     StatusCase{"QuietReadLeavesResetHeld", "sim", {"read", "new.hex", "--type", "2764",
                "--format", "xhex", "--quiet"}, 0, ""},
     StatusCase{"CommandHelp", nullptr, {"reset", "--help"}, 0,
-               "Usage: tarvex [--io BACKEND] [--port ADDR] [--quiet] reset [OPTION...] ACTION [MS]"},
+               "Usage: tarvex [--io BACKEND] [--port ADDR] [--quiet] [--json] reset [OPTION...] ACTION [MS]"},
     StatusCase{"HelpCommand", nullptr, {"help", "convert"}, 0, "Usage: tarvex convert"},
     StatusCase{"HelpCommandAlone", nullptr, {"help"}, 0, "Exit status:\n  0      success"},
     StatusCase{"NumbersInAnyFormOptionsAnywhere", "sim:0x278,0x378", {"read", "new.bin", "--port",
@@ -649,6 +653,120 @@ TEST_F(CliTest, MismatchListsSixteenAddressesAndCountsTheRest) {
     }
     EXPECT_THAT(result.err, HasSubstr(expected + "  and 240 more\n"));
 }
+
+// --json: every line of stdout is one JSON event, the last one the result; the human text
+// stays on stderr (none with --quiet). Each `expected` object must match some event in all its
+// fields; `kinds` are the event names in order, repeats folded.
+struct JsonCase {
+    const char* name;
+    const char* io;
+    Words setup, args;
+    int status;
+    std::vector<std::string> kinds;
+    std::vector<nlohmann::json> expected;
+    std::string err;  // in stderr; empty: stderr is empty
+    std::map<std::string, int> counts = {};
+};
+
+class CliJsonTest : public CliTest, public ::testing::WithParamInterface<JsonCase> {};
+
+TEST_P(CliJsonTest, EveryLineIsAnEventAndTheLastTheResult) {
+    const JsonCase& row = GetParam();
+    if (!row.setup.empty()) {
+        ASSERT_EQ(Run(row.io, row.setup).status, 0);
+    }
+    const RunResult result = Run(row.io, row.args);
+    EXPECT_EQ(result.status, row.status) << result.err;
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto event = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(event.is_discarded()) << "not JSON: " << line;
+        ASSERT_TRUE(event.is_object() && event.contains("event")) << line;
+        events.push_back(event);
+    }
+    std::vector<std::string> kinds;
+    std::map<std::string, int> counts;
+    for (const auto& event : events) {
+        const std::string kind = event["event"];
+        ++counts[kind];
+        if (kinds.empty() || kinds.back() != kind) {
+            kinds.push_back(kind);
+        }
+    }
+    EXPECT_EQ(kinds, row.kinds) << result.out;
+    for (const auto& [kind, count] : row.counts) {
+        EXPECT_EQ(counts[kind], count) << kind;
+    }
+    ASSERT_FALSE(events.empty());
+    const auto& last = events.back();
+    EXPECT_EQ(last["status"], row.status);
+    EXPECT_TRUE(last["elapsed"].is_number() && last["elapsed"] >= 0 && last["bytes"].is_number());
+    for (const auto& wanted : row.expected) {
+        const bool found = std::any_of(events.begin(), events.end(), [&](const auto& event) {
+            return std::all_of(
+                wanted.items().begin(), wanted.items().end(), [&](const auto& field) {
+                    return event.contains(field.key()) && event[field.key()] == field.value();
+                });
+        });
+        EXPECT_TRUE(found) << "no event like " << wanted.dump();
+    }
+    if (row.err.empty()) {
+        EXPECT_EQ(result.err, "");
+    } else {
+        EXPECT_THAT(result.err, HasSubstr(row.err));
+    }
+}
+
+using J = nlohmann::json;
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Runs, CliJsonTest, ::testing::Values(
+    JsonCase{"Write", "sim", {}, {"write", "image.bin", "--type", "2764", "--reset-ms", "0", "--json"},
+        0, {"detection", "progress", "result"},
+        {J{{"event", "detection"}, {"address", 0x378}, {"port", "0x0378"}, {"found", true}},
+         J{{"phase", "writing"}, {"done", 0}, {"total", 0x2000}},
+         J{{"phase", "writing"}, {"done", 0x2000}, {"total", 0x2000}, {"finished", true}},
+         J{{"phase", "verifying"}, {"done", 0x2000}, {"finished", true}},
+         J{{"event", "result"}, {"command", "write"}, {"class", "success"}, {"bytes", 0x2000}}},
+        "wrote 8192 bytes of image.bin"},
+    JsonCase{"QuietWriteOfSRecords", "sim", {}, {"--json", "-q", "write", "good.S28", "--type",
+        "2764", "--reset-ms", "0", "--end", "FF"}, 0,
+        {"message", "detection", "progress", "result"},
+        {J{{"event", "message"}, {"caption", "Information"}, {"text", "good.S28: Load range : "
+           "00000...00000"}}, J{{"command", "write"}, {"bytes", 0x100}}}, ""},
+    JsonCase{"FailedVerify", "sim:0x378/stuck1=7", {"-q", "write", "zero.bin", "--type", "2764",
+        "--no-verify", "--start", "100", "--end", "1FF", "--reset-ms", "0"},
+        {"verify", "zero.bin", "--json", "--type", "2764", "--start", "100", "--end", "1FF"}, 1,
+        {"detection", "progress", "mismatch", "error", "result"},
+        {J{{"phase", "verifying"}, {"finished", false}},
+         J{{"phase", "reading"}, {"done", 0x100}, {"finished", true}},
+         J{{"event", "mismatch"}, {"address", 0xFF}, {"image", 0}, {"emulator", 0x80}},
+         J{{"event", "result"}, {"command", "verify"}, {"class", "mismatch"}, {"bytes", 0x100}}},
+        "verify failed: 256 of 256 bytes", {{"mismatch", 256}}},
+    JsonCase{"FailedLoad", "sim", {}, {"write", "broken.s19", "--type", "2764", "--json"}, 4,
+        {"message", "result"},
+        {J{{"caption", "Error"}, {"text", "broken.s19: Invalid record type , line #2"}},
+         J{{"caption", "Error"}, {"text", "broken.s19: File read error"}},
+         J{{"command", "write"}, {"class", "file-error"}, {"status", 4}}},
+        "tarvex: broken.s19: Invalid record type , line #2", {{"message", 2}}},
+    JsonCase{"NoEmulator", "sim:none", {}, {"detect", "--json"}, 3, {"detection", "error", "result"},
+        {J{{"address", 0x278}, {"found", false}, {"detail", "no port, status reads FF, nibble "
+           "echo fails (wrote 0, read F)"}},
+         J{{"command", "detect"}, {"class", "no-emulator"}, {"bytes", 0}}},
+        "no emulator answered", {{"detection", 3}}},
+    JsonCase{"UsageError", "sim", {}, {"--json", "write", "image.bin", "--type", "9"}, 2,
+        {"error", "result"},
+        {J{{"text", "write: --type: '9' is not an EPROM type (use 2764, 27128, 27256, 27512 or "
+           "27010)"}}, J{{"command", "write"}, {"class", "usage"}}}, "Try 'tarvex write --help'"},
+    JsonCase{"Convert", nullptr, {}, {"convert", "good.S28", "new.hex", "--type", "2764", "--from",
+        "srec", "--to", "xhex", "--json"}, 0, {"message", "result"},
+        {J{{"caption", "Information"}, {"text", "Load range : 00000...00000"}},
+         J{{"command", "convert"}, {"class", "success"}, {"bytes", 0x2000}}},
+        "Information: Load range"},
+    JsonCase{"ReadToStandardOutput", "sim", {}, {"read", "-", "--type", "2764", "--json"}, 2,
+        {"error", "result"}, {J{{"class", "usage"}}}, "FILE cannot be - (standard output)"}),
+    kRowName);
+// clang-format on
 
 // A wrong command line: exit 2 before the port is opened, one line naming the word and why,
 // then where to read more.
