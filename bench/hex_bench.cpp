@@ -1,6 +1,6 @@
-// Intel HEX extended: loading and saving a whole 27010 image, in bytes of HEX text per
-// second. The text lives in memory so that the figures are the parser's and the
-// formatter's, not the disk's; LoadFromFile adds the page-cached file read.
+// Intel HEX extended and Motorola S-records (S28): loading and saving a whole 27010 image,
+// in bytes of text per second. The text lives in memory so that the figures are the parser's and
+// the formatter's, not the disk's; LoadFromFile adds the page-cached file read.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -60,19 +60,19 @@ class MemoryFile final : public FileSystem {
     }
 };
 
-std::unique_ptr<ImageModel> RandomImage() {
+std::unique_ptr<ImageModel> RandomImage(std::uint8_t fileType) {
     auto model = std::make_unique<ImageModel>();
     model->SelectType(27010, 0x1FFFF);
     std::mt19937 random(27010);
     for (auto& byte : model->DataBuffer) {
         byte = static_cast<std::uint8_t>(random());
     }
-    model->FileType = 2;
+    model->FileType = fileType;
     return model;
 }
 
-void SaveExtendedHex(benchmark::State& state) {
-    auto model = RandomImage();
+void Save(benchmark::State& state, std::uint8_t fileType) {
+    auto model = RandomImage(fileType);
     SilentHost host;
     MemoryFile file;
     file.text.reserve(400000);
@@ -84,10 +84,11 @@ void SaveExtendedHex(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.text.size()));
     state.counters["text_bytes"] = static_cast<double>(file.text.size());
 }
-BENCHMARK(SaveExtendedHex)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Save, ExtendedHex, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Save, SRecords, 3)->Unit(benchmark::kMicrosecond);
 
-void LoadExtendedHex(benchmark::State& state) {
-    auto model = RandomImage();
+void Load(benchmark::State& state, std::uint8_t fileType) {
+    auto model = RandomImage(fileType);
     SilentHost host;
     MemoryFile file;
     FileWriter(*model, host, file).SaveBufferToFile("image.hex");
@@ -100,10 +101,11 @@ void LoadExtendedHex(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.text.size()));
 }
-BENCHMARK(LoadExtendedHex)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Load, ExtendedHex, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Load, SRecords, 3)->Unit(benchmark::kMicrosecond);
 
-void LoadExtendedHexFromFile(benchmark::State& state) {
-    auto model = RandomImage();
+void LoadFromFile(benchmark::State& state, std::uint8_t fileType) {
+    auto model = RandomImage(fileType);
     SilentHost host;
     const std::string path =
         (std::filesystem::temp_directory_path() / "tarvex_hex_bench.hex").string();
@@ -119,7 +121,8 @@ void LoadExtendedHexFromFile(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
     std::remove(path.c_str());
 }
-BENCHMARK(LoadExtendedHexFromFile)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(LoadFromFile, ExtendedHex, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(LoadFromFile, SRecords, 3)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace tarvex
