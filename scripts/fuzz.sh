@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, ASan+UBSan, the fuzz preset) and runs the HEX
-# loader's target for a bounded time, starting from the seed corpus.
+# Builds the libFuzzer targets (clang, ASan+UBSan, the fuzz preset) and runs the file
+# loader's target (Intel HEX and S-records) for a bounded time, starting from the seed
+# corpus.
 # usage: scripts/fuzz.sh [SECONDS]    (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: unit, window, end-to-end and peer tests under ASan+UBSan, the threaded
-# paths again under TSan, tarvex.exe cross-built for Windows and run under wine, the HEX
-# fuzzer, and the real-kernel ppdev test.
+# paths again under TSan, tarvex.exe cross-built for Windows and run under wine, the file
+# loader fuzzer (HEX and S-records), and the real-kernel ppdev test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
