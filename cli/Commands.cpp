@@ -1072,6 +1072,7 @@ int Session::TestMemory() {
                (passes ? std::to_string(passes) + (passes == 1 ? " pass" : " passes")
                        : std::string("until Ctrl-C")));
     MemoryTestReport report(*link_, invocation_.quiet);
+    report.SetEvents(host_.Events());
     TestRandom random;  // seed 0 at the start of every run of the program
     const MemoryTestCounts counts =
         RunMemoryTest(*link_, random, report, passes ? passes : kMemoryTestPassLimit);

@@ -75,6 +75,11 @@ void JsonEvents::Mismatch(std::uint32_t address, std::uint8_t image, std::uint8_
         {"event", "mismatch"}, {"address", address}, {"image", image}, {"emulator", emulator}});
 }
 
+void JsonEvents::Pass(std::uint32_t pass, bool ok, std::int32_t passed, std::int32_t failed) {
+    Emit(Json{
+        {"event", "pass"}, {"pass", pass}, {"ok", ok}, {"passed", passed}, {"failed", failed}});
+}
+
 void JsonEvents::Result(const std::string& command, int status, double seconds,
                         std::uint64_t bytes) {
     Emit(Json{{"event", "result"},

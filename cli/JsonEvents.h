@@ -24,6 +24,8 @@ class JsonEvents {
     void Detection(std::uint16_t base, bool found, const std::string& detail);
     // One byte where the emulator differs from the image; `address` is the emulator's.
     void Mismatch(std::uint32_t address, std::uint8_t image, std::uint8_t emulator);
+    // One pass of the memory test, with the counts so far.
+    void Pass(std::uint32_t pass, bool ok, std::int32_t passed, std::int32_t failed);
     // The last event of every run.
     void Result(const std::string& command, int status, double seconds, std::uint64_t bytes);
 

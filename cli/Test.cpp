@@ -19,7 +19,11 @@ void MemoryTestReport::ShowCounts(const MemoryTestCounts& counts, bool passed) {
                        std::to_string(counts.failed);
     if (!passed) {
         line += Differences();
-    } else if (quiet_) {
+    }
+    if (events_) {
+        events_->Pass(counts.executed, passed, counts.passed, counts.failed);
+    }
+    if (passed && quiet_) {
         return;
     }
     std::fprintf(stream_, "%s\n", line.c_str());
@@ -45,9 +49,15 @@ std::string MemoryTestReport::Differences() {
     std::string listing;
     for (std::uint32_t address = 0; address <= last; ++address) {
         const std::uint8_t found = model.DataBuffer[address];
-        if (found != written[address] && ++differing <= kListedDifferences) {
+        if (found == written[address]) {
+            continue;
+        }
+        if (++differing <= kListedDifferences) {
             listing += "\n    " + HexAddress(address) + "    " + HexByte(written[address]) +
                        "      " + HexByte(found);
+        }
+        if (events_) {
+            events_->Mismatch(address, written[address], found);
         }
     }
     if (differing == 0) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/JsonEvents.h"
 #include "diag/MemoryTest.h"
 #include "diag/SignalsTest.h"
 #include "link/Emulator.h"
@@ -20,6 +21,8 @@ class MemoryTestReport : public MemoryTestView {
         : link_(link), quiet_(quiet), stream_(stream) {}
 
     void ShowCounts(const MemoryTestCounts& counts, bool passed) override;
+    // --json: each pass, and each byte a bad pass read back wrong, as events too.
+    void SetEvents(JsonEvents* events) { events_ = events; }
 
     // The emulator no longer echoed after a bad pass; the run was stopped for it.
     bool LinkLost() const { return linkLost_; }
@@ -31,6 +34,7 @@ class MemoryTestReport : public MemoryTestView {
     bool quiet_;
     std::FILE* stream_;
     bool linkLost_ = false;
+    JsonEvents* events_ = nullptr;
 };
 
 // What each chosen line carries and where to probe it, one line each.

@@ -576,8 +576,9 @@ TEST_F(CliTest, SignalsTestWritesTheSequencesAndNeedsNoEmulator) {
         "W 0378 55\nW 0378 AA\nW 0378 00\nW 0378 FF\nR 037A 00\nW 037A 04\nR 037A 04\n"
         "W 037A 00\nR 037A 00\nW 037A 04\nR 037A 04\nW 037A 00\n";
     // Detection left Init- set; the first iteration sets it once more.
-    const std::string first = "W 0378 55\nW 0378 AA\nW 0378 00\nW 0378 FF\nR 037A 04\nW 037A 04\n"
-                              "R 037A 04\nW 037A 00\nR 037A 00\nW 037A 04\nR 037A 04\nW 037A 00\n";
+    const std::string first =
+        "W 0378 55\nW 0378 AA\nW 0378 00\nW 0378 FF\nR 037A 04\nW 037A 04\n"
+        "R 037A 04\nW 037A 00\nR 037A 00\nW 037A 04\nR 037A 04\nW 037A 00\n";
     const std::size_t at = trace.find("W 0378 55\n");
     ASSERT_NE(at, std::string::npos) << trace;
     EXPECT_EQ(trace.substr(at), first + iteration + iteration);
@@ -763,6 +764,15 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliJsonTest, ::testing::Values(
         {J{{"caption", "Information"}, {"text", "Load range : 00000...00000"}},
          J{{"command", "convert"}, {"class", "success"}, {"bytes", 0x2000}}},
         "Information: Load range"},
+    JsonCase{"MemoryTest", "sim", {}, {"test", "memory", "--passes", "2", "--json", "-q"}, 0,
+        {"detection", "pass", "result"},
+        {J{{"event", "pass"}, {"pass", 2}, {"ok", true}, {"passed", 2}, {"failed", 0}},
+         J{{"command", "test"}, {"class", "success"}, {"bytes", 0}}}, "", {{"pass", 2}}},
+    JsonCase{"MemoryTestBadCell", "sim:0x378/bad=0x123", {}, {"test", "memory", "--passes", "1",
+        "--json", "-q"}, 1, {"detection", "mismatch", "pass", "result"},
+        {J{{"event", "mismatch"}, {"address", 0x123}},
+         J{{"event", "pass"}, {"pass", 1}, {"ok", false}, {"failed", 1}},
+         J{{"command", "test"}, {"class", "mismatch"}}}, "pass 1 bad", {{"mismatch", 1}}},
     JsonCase{"ReadToStandardOutput", "sim", {}, {"read", "-", "--type", "2764", "--json"}, 2,
         {"error", "result"}, {J{{"class", "usage"}}}, "FILE cannot be - (standard output)"}),
     kRowName);
