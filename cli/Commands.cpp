@@ -1152,6 +1152,15 @@ int Session::Dump() {
         image = image_.get();
     }
     int error = 0;
+    if (JsonEvents* events = host_.Events()) {
+        // The events own stdout: each page goes out as one, with the text it would print.
+        const std::uint32_t last = LastPage(image->EpromEnd);
+        for (std::uint32_t page = invocation_.page.value_or(0);
+             page <= invocation_.page.value_or(last); ++page) {
+            events->Page(page, BufferPageText(image->DataBuffer, page) + '\n');
+        }
+        return kExitSuccess;
+    }
     if (!PrintPages(stdout, image->DataBuffer, LastPage(image->EpromEnd), invocation_.page,
                     error)) {
         // A reader that has seen enough (head, a pager left early) is no failure to report;

@@ -80,6 +80,10 @@ void JsonEvents::Pass(std::uint32_t pass, bool ok, std::int32_t passed, std::int
         {"event", "pass"}, {"pass", pass}, {"ok", ok}, {"passed", passed}, {"failed", failed}});
 }
 
+void JsonEvents::Page(std::uint32_t page, const std::string& text) {
+    Emit(Json{{"event", "page"}, {"page", page}, {"text", text}});
+}
+
 void JsonEvents::Result(const std::string& command, int status, double seconds,
                         std::uint64_t bytes) {
     Emit(Json{{"event", "result"},

@@ -26,6 +26,8 @@ class JsonEvents {
     void Mismatch(std::uint32_t address, std::uint8_t image, std::uint8_t emulator);
     // One pass of the memory test, with the counts so far.
     void Pass(std::uint32_t pass, bool ok, std::int32_t passed, std::int32_t failed);
+    // One page of `dump`: its number and its text as the command would print it.
+    void Page(std::uint32_t page, const std::string& text);
     // The last event of every run.
     void Result(const std::string& command, int status, double seconds, std::uint64_t bytes);
 

@@ -773,6 +773,10 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliJsonTest, ::testing::Values(
         {J{{"event", "mismatch"}, {"address", 0x123}},
          J{{"event", "pass"}, {"pass", 1}, {"ok", false}, {"failed", 1}},
          J{{"command", "test"}, {"class", "mismatch"}}}, "pass 1 bad", {{"mismatch", 1}}},
+    JsonCase{"Dump", nullptr, {}, {"dump", "good.S28", "--type", "2764", "--json", "--page", "1"},
+        0, {"message", "page", "result"},
+        {J{{"event", "page"}, {"page", 1}}, J{{"command", "dump"}, {"class", "success"}}},
+        "Load range", {{"page", 1}}},
     JsonCase{"ReadToStandardOutput", "sim", {}, {"read", "-", "--type", "2764", "--json"}, 2,
         {"error", "result"}, {J{{"class", "usage"}}}, "FILE cannot be - (standard output)"}),
     kRowName);
