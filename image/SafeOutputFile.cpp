@@ -130,6 +130,22 @@ bool WriteAll(int descriptor, const char* data, std::size_t size, bool retryOnSi
     return true;
 }
 
+// A short name (any name the target may have still leaves room) that differs from run to
+// run and call to call; created O_EXCL, so a clash or a planted file is never reused.
+std::string TemporaryName(const std::string& folder) {
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t seed =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<std::uint64_t>(ProcessNumber()) << 32) ^ (counter.fetch_add(1) << 48);
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = folder + "/.tarvex-";
+    for (int i = 0; i < 8; ++i) {
+        name += kLetters[(seed >> (16 + 4 * i)) % 36];
+    }
+    return name;
+}
+
 }  // namespace
 
 void RemoveTemporaryFilesNow() {
@@ -220,17 +236,8 @@ bool SafeOutputFile::Open(const std::string& target) {
 }
 
 bool SafeOutputFile::OpenTemporary(const std::string& folder, bool, unsigned, unsigned, unsigned) {
-    static std::atomic<std::uint64_t> counter{0};
-    std::uint64_t seed =
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<std::uint64_t>(ProcessNumber()) << 32) ^ (counter.fetch_add(1) << 48);
-    constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 6364136223846793005u + 1442695040888963407u;
-        std::string name = folder + "/.tarvex-";
-        for (int i = 0; i < 8; ++i) {
-            name += kLetters[(seed >> (16 + 4 * i)) % 36];
-        }
+        const std::string name = TemporaryName(folder);
         descriptor_ =
             _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
         if (descriptor_ < 0 && errno == EEXIST) {
@@ -354,19 +361,8 @@ bool SafeOutputFile::Open(const std::string& target) {
 
 bool SafeOutputFile::OpenTemporary(const std::string& folder, bool keepsOld, unsigned uid,
                                    unsigned gid, unsigned mode) {
-    // Short names, so that any name the target may have still leaves room; O_EXCL, so
-    // nothing planted under the name is followed or reused.
-    static std::atomic<std::uint64_t> counter{0};
-    std::uint64_t seed =
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<std::uint64_t>(ProcessNumber()) << 32) ^ (counter.fetch_add(1) << 48);
-    constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 6364136223846793005u + 1442695040888963407u;
-        std::string name = folder + "/.tarvex-";
-        for (int i = 0; i < 8; ++i) {
-            name += kLetters[(seed >> (16 + 4 * i)) % 36];
-        }
+        const std::string name = TemporaryName(folder);
         // A new file gets what the umask leaves of 0666, as any new file; a replacement
         // starts private and gets the old file's bits once its owner is settled.
         descriptor_ =
