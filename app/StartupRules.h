@@ -4,10 +4,12 @@
 #include <string_view>
 #include <vector>
 
+#include "host/Version.h"
+
 namespace tarvex {
 
 // Two blanks, the product name, fifteen blanks and the version.
-inline constexpr const char* kProgramTitle = "  Tarvex II Loader               V1.5";
+inline constexpr const char* kProgramTitle = "  Tarvex II Loader               V" TARVEX_VERSION;
 
 // Lines end with '\r', the last one too.
 inline constexpr const char* kUsageMessage =

@@ -33,6 +33,7 @@
 #include "cli/TerminalHost.h"
 #include "cli/Test.h"
 #include "cli/Watch.h"
+#include "host/Version.h"
 #include "image/BufferPage.h"
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
@@ -43,10 +44,6 @@
 #include "link/Emulator.h"
 #include "link/IoPort.h"
 #include "link/PortBackends.h"
-
-#ifndef TARVEX_VERSION
-#define TARVEX_VERSION "unknown"
-#endif
 
 namespace tarvex::cli {
 namespace {
