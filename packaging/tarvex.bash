@@ -1,0 +1,1 @@
+# bash completion for tarvex
