@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages a task needs (as root), or prints the apt-get line.
-# Usage: scripts/deps.sh run|test
+# Usage: scripts/deps.sh run|package|test
 set -euo pipefail
 
 run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libcli11-dev nlohmann-json3-dev)
-test_packages=("${run_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+# The Debian package: dpkg-shlibdeps (dpkg-dev, file) computes its dependencies, rsvg-convert
+# draws the icons, lintian, man and desktop-file-validate check the result.
+package_packages=("${run_packages[@]}" dpkg-dev file librsvg2-bin lintian man-db groff-base
+  desktop-file-utils)
+test_packages=("${package_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
   srecord binutils clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
+  package) wanted=("${package_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  *) echo "usage: $0 run|package|test" >&2; exit 2 ;;
 esac
 
 missing=()
