@@ -216,8 +216,9 @@ Exit status:
   3      port access could not be opened, no emulator answered, another
          program holds the port, the emulator stopped answering during a
          transfer, or it did not confirm the RESET state asked for
-  4      file error: not found, unreadable, empty or unwritable, a HEX FILE
-         that does not load, or a trace that could not be written
+  4      file error: not found, unreadable, empty or unwritable, a FILE that
+         does not load or save, or a trace or simulator state that could not
+         be written
   128+N  stopped by signal N: 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; the target
          is left in RESET
 
@@ -540,9 +541,9 @@ class Parser {
                         "addresses up to FFFF), xhex (Intel HEX extended) or\n"
                         "srec (Motorola S-records); default: xhex for a name\n"
                         "ending in .hex, .ihx or .ihex, srec for .s19, .s28,\n"
-                        ".s37, .srec or .mot, else bin; HEX text given as bin\n"
-                        "is refused\n"
-                        "unless --format bin is given")
+                        ".s37, .srec or .mot, else bin; HEX text taken as\n"
+                        "bin by its name is refused unless --format bin\n"
+                        "is given")
             ->type_name("F")
             ->transform(kFormat);
         command
