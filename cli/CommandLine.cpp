@@ -426,7 +426,7 @@ class Parser {
             "of the emulator found, the one --port names, or else 0x0278.");
 
         CLI::App& convert = Command("convert", "convert between image file formats");
-        convert.fallthrough(false);  // it opens no port: --io, --port and --quiet mean nothing here
+        convert.fallthrough(false);  // it opens no port: --io and --port mean nothing here
         ConvertInvocation& options = invocation_.convert;
         convert.add_option("INPUT", options.input, "the file to read; - is standard input")
             ->required()
@@ -448,6 +448,7 @@ class Parser {
         convert.add_option("--to", options.to, "format of OUTPUT (default: that of INPUT)")
             ->type_name("F")
             ->transform(kFormat);
+        convert.add_flag("-q,--quiet", invocation_.quiet, "print errors and warnings only");
         convert.add_flag("--json", invocation_.json, "print events as JSON lines on stdout");
         convert.add_option("--start", options.start, "first address (hexadecimal; default 0)")
             ->type_name("A");

@@ -1217,7 +1217,7 @@ int Main(const std::vector<std::string>& args, const PortFactory& makePort) {
     InstallSignalHandlers();
     command = invocation.command;
     if (command == "convert") {
-        const int status = RunConvert(invocation.convert, events, &bytes);
+        const int status = RunConvert(invocation.convert, events, &bytes, invocation.quiet);
         return result(Stopped() ? kExitSignal + stopSignal : status);
     }
     if (command == "write" || command == "read" || command == "verify") {

@@ -21,17 +21,20 @@ constexpr int kSuccess = 0;
 constexpr int kUsage = 2;
 constexpr int kFailed = 4;
 
-// Shows every message box as "Caption: text" on stderr, the way a terminal can.
+// Shows every message box as "Caption: text" on stderr, the way a terminal can; quiet, only
+// the errors and warnings.
 class CaptionHost : public Host {
   public:
-    explicit CaptionHost(JsonEvents* events) : events_(events) {}
+    CaptionHost(JsonEvents* events, bool quiet) : events_(events), quiet_(quiet) {}
 
     MessageAnswer ShowMessage(MessageKind kind, const std::string& text,
                               MessageButtons buttons) override {
         if (events_) {
             events_->Message(MessageCaption(kind), DisplayText(text));
         }
-        std::cerr << MessageCaption(kind) << ": " << DisplayText(text) << '\n';
+        if (!quiet_ || kind == MessageKind::Error || kind == MessageKind::Warning) {
+            std::cerr << MessageCaption(kind) << ": " << DisplayText(text) << '\n';
+        }
         return buttons == MessageButtons::YesNo ? MessageAnswer::No
                : buttons == MessageButtons::Ok  ? MessageAnswer::Ok
                                                 : MessageAnswer::Cancel;
@@ -39,6 +42,7 @@ class CaptionHost : public Host {
 
   private:
     JsonEvents* events_;
+    bool quiet_;
 };
 
 // One range value through the Options window's check; shows its message when refused.
@@ -53,12 +57,13 @@ bool ApplyField(ImageModel& model, Host& host, RangeField field,
 
 }  // namespace
 
-int RunConvert(const ConvertInvocation& arguments, JsonEvents* events, std::uint64_t* bytes) {
+int RunConvert(const ConvertInvocation& arguments, JsonEvents* events, std::uint64_t* bytes,
+               bool quiet) {
     const EpromTypeInfo* type = FindEpromType(arguments.type);
     const std::uint8_t from = arguments.from.value_or(0);
     const std::uint8_t to = arguments.to.value_or(from);
 
-    CaptionHost host(events);
+    CaptionHost host(events, quiet);
     const auto say = [events](const std::string& text) {
         std::cerr << "tarvex: " << text << '\n';
         if (events) {
