@@ -170,8 +170,10 @@ _tarvex() {
     fi
 
     # Bash replaces only the piece after the last word break (":" or "="): drop what comes
-    # before it from each reply.
-    local cut=$((${#cur} - ${#_tarvex_raw}))
+    # before it from each reply. A word of break characters alone is that break itself.
+    local raw=$_tarvex_raw
+    [[ -n $raw && -z ${raw//[${COMP_WORDBREAKS// /}]/} ]] && raw=""
+    local cut=$((${#cur} - ${#raw}))
     if ((cut > 0)); then
         for i in "${!COMPREPLY[@]}"; do
             COMPREPLY[i]=${COMPREPLY[i]:cut}

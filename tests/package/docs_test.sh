@@ -217,9 +217,9 @@ check_completion() {
 
     # Bash splits "sim:none" at ':' and "--type=" at '='; the reply replaces only the last piece.
     local -a split_cases=(
-        "after sim:|tarvex --io sim:|tarvex,--io,sim,:|:none"
+        "after sim:|tarvex --io sim:|tarvex,--io,sim,:|none"
         "after sim:n|tarvex --io sim:n|tarvex,--io,sim,:,n|none"
-        "after --type=|tarvex write --type=|tarvex,write,--type,=|=2764"
+        "after --type=|tarvex write --type=|tarvex,write,--type,=|2764"
         "after --type=275|tarvex write --type=275|tarvex,write,--type,=,275|27512"
     )
     local words
