@@ -26,7 +26,7 @@ _tarvex_command_options() {
         reset) options="--from" ;;
         test) options="--type --passes --lines --count --seconds" ;;
         convert)
-            echo "-h --help --type --from --to --json --start --end --fill --hex-base"
+            echo "-h --help --type --from --to -q --quiet --json --start --end --fill --hex-base"
             return
             ;;
         help)

@@ -189,7 +189,7 @@ check_completion() {
         "read's options|tarvex read x.bin --|--type --leave --format|--watch --reset-ms"
         "dump's options|tarvex dump --|--emulator --page --type|--watch"
         "test's options|tarvex test signals --|--lines --count --seconds --type --passes|--format"
-        "convert's options|tarvex convert --|--from --to --fill --json --type|--io --port --leave"
+        "convert's options|tarvex convert --|--from --to --fill --quiet --json --type|--io --port --leave"
         "files for write|tarvex write |rom.bin rom.hex old image.s19 build|--type"
         "files by prefix|tarvex verify r|rom.bin rom.hex|build"
         "files for convert's output|tarvex convert rom.hex r|rom.bin rom.hex|"
