@@ -27,6 +27,21 @@ names_word() {
         <<<"$text"
 }
 
+# The text a reader of COMMAND's description sees: its own section(s), the image options when
+# it refers to them, and the global options.
+command_section() {
+    local text=$1 command=$2 own
+    own=$(awk -v command="$command" '
+        /^\.SS / { inside = ($2 == command) }
+        /^\.SH / { inside = 0 }
+        inside' <<<"$text")
+    printf '%s\n' "$own"
+    if grep -qi 'image options' <<<"$own"; then
+        sed -n '/^\.SH IMAGE OPTIONS/,/^\.SH /p' <<<"$text"
+    fi
+    sed -n '/^\.SH GLOBAL OPTIONS/,/^\.SH /p' <<<"$text"
+}
+
 # Runs the completion for LINE (the cursor at its end) in a fresh bash, from directory DIR,
 # and prints the replies, one a line.
 complete_line() {
@@ -72,18 +87,23 @@ check_help_in_docs() {
     done
 
     # The options each help names; the completion must offer a command's own after it.
-    local help scope options_seen=""
+    local help scope options_seen="" where scoped
     for scope in "" "${commands[@]}"; do
         if [[ -z $scope ]]; then
             help=$main_help
+            where="tarvex.1"
+            scoped=$text
         else
             help=$("$tarvex" "$scope" --help) || fail "tarvex $scope --help failed"
+            where="tarvex.1's $scope (or the sections it refers to)"
+            scoped=$(command_section "$text" "$scope")
         fi
         offered=$(complete_line "$completion" "$empty_dir" "tarvex ${scope:+$scope }--")
         missing=()
         while read -r option; do
             [[ " $options_seen " == *" $option "* ]] || options_seen+=" $option"
-            names_word "$text" "$option" || fail "tarvex.1 does not name $option (from tarvex ${scope:+$scope }--help)"
+            names_word "$scoped" "$option" ||
+                fail "$where does not name $option (from tarvex ${scope:+$scope }--help)"
             # Options the help names in another command's words (--format bin in a text) count
             # only where the help lists them as options: at the start of a line.
             if grep -qE -- "^ +(-[a-z],)?$option( |$)" <<<"$help"; then
