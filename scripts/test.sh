@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Every test: unit, window, end-to-end and peer tests under ASan+UBSan, the threaded
-# paths again under TSan, tarvex.exe cross-built for Windows and run under wine, the file
-# loader fuzzer (HEX and S-records), and the real-kernel ppdev test.
+# Every test: unit, window, end-to-end, peer and documentation tests under ASan+UBSan, the
+# Debian package's install test, the threaded paths again under TSan, tarvex.exe
+# cross-built for Windows and run under wine, the file loader fuzzer (HEX and S-records),
+# and the real-kernel ppdev test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -10,6 +11,10 @@ jobs=$(nproc)
 cmake --preset dev
 cmake --build --preset dev -j "$jobs"
 ctest --preset dev -j "$jobs"
+
+# The Debian package, checked as a user gets it (lintian, unpacked, run from there).
+scripts/package.sh
+tests/package/install_test.sh
 
 cmake --preset tsan
 cmake --build --preset tsan -j "$jobs"
