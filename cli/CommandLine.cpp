@@ -220,7 +220,8 @@ Exit status:
          does not load or save, or a trace or simulator state that could not
          be written
   128+N  stopped by signal N: 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; the target
-         is left in RESET
+         is left in RESET; 141 (SIGPIPE) when the reader of dump's output
+         stops early, as in tarvex dump ... | head
 
 Environment:
   TARVEX_IO         port access method when --io is not given
@@ -259,6 +260,12 @@ class HelpFormatter : public CLI::Formatter {
             usage.insert(usage.find(' ', 7), " [--io BACKEND] [--port ADDR] [--quiet] [--json]");
         }
         return usage;
+    }
+    // The descriptions say which options exclude each other, in words.
+    std::string make_option_opts(const CLI::Option* option) const override {
+        std::string opts = CLI::Formatter::make_option_opts(option);
+        const std::size_t excludes = opts.find(" " + get_label("Excludes") + ":");
+        return excludes == std::string::npos ? opts : opts.substr(0, excludes);
     }
     // Usage first, then what the command does, as most tools show it.
     std::string make_help(const CLI::App* app, std::string name,
@@ -320,12 +327,12 @@ class Parser {
         CLI::Option* watch = write.add_flag(
             "--watch", invocation_.watch,
             "after the write, watch FILE and write what changed\neach time it changes (Ctrl-C "
-            "ends)");
+            "ends); not with\n--changed-only");
         CLI::Option* changedOnly =
             write
                 .add_option("--changed-only", invocation_.previousFile,
                             "write only the bytes where FILE differs from\nPREVIOUS, which the "
-                            "emulator holds already")
+                            "emulator holds already;\nnot with --watch")
                 ->type_name("PREVIOUS")
                 ->check(kNotEmpty)
                 ->excludes(watch);
@@ -410,10 +417,12 @@ class Parser {
             ->transform(kLines);
         CLI::Option* count =
             test.add_option("--count", invocation_.test.count,
-                            "signals: stop after N iterations (default: until\nCtrl-C)")
+                            "signals: stop after N iterations (default: until\nCtrl-C); not "
+                            "with --seconds")
                 ->type_name("N")
                 ->transform(kIterations);
-        test.add_option("--seconds", invocation_.test.seconds, "signals: stop after S seconds")
+        test.add_option("--seconds", invocation_.test.seconds,
+                        "signals: stop after S seconds; not with --count")
             ->type_name("S")
             ->check(kSeconds)
             ->excludes(count);
