@@ -247,6 +247,27 @@ range is FF); bytes beyond the range are ignored. A HEX FILE puts each record at
 its own address (0 is the type's first byte): a record outside the range fails
 the load, and the bytes it does not supply are FF.)";
 
+// A command's description is broken for the command list's narrow column; its own help
+// gives it the whole width.
+std::string Reflowed(const std::string& text) {
+    constexpr std::size_t kWidth = 79;
+    std::string out;
+    std::size_t lineStart = 0;
+    std::size_t start = text.find_first_not_of(" \n");
+    while (start != std::string::npos) {
+        const std::size_t end = std::min(text.find_first_of(" \n", start), text.size());
+        if (out.size() > lineStart && out.size() - lineStart + 1 + (end - start) > kWidth) {
+            out += '\n';
+            lineStart = out.size();
+        } else if (out.size() > lineStart) {
+            out += ' ';
+        }
+        out.append(text, start, end - start);
+        start = text.find_first_not_of(" \n", end);
+    }
+    return out;
+}
+
 // The top-level usage names the command instead of CLI11's generic SUBCOMMAND.
 class HelpFormatter : public CLI::Formatter {
   public:
@@ -273,7 +294,7 @@ class HelpFormatter : public CLI::Formatter {
         if (mode == CLI::AppFormatMode::Sub) {
             return CLI::Formatter::make_help(app, std::move(name), mode);
         }
-        return make_usage(app, name) + "\n" + app->get_description() + "\n" +
+        return make_usage(app, name) + "\n" + Reflowed(app->get_description()) + "\n" +
                make_positionals(app) + make_groups(app, mode) + make_subcommands(app, mode) + "\n" +
                make_footer(app);
     }

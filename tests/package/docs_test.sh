@@ -98,6 +98,9 @@ check_help_in_docs() {
             where="tarvex.1's $scope (or the sections it refers to)"
             scoped=$(command_section "$text" "$scope")
         fi
+        # A terminal's 80 columns; the usage line may run on, as other tools' do.
+        awk 'NR > 1 && length > 80 { found = 1 } END { exit !found }' <<<"$help" &&
+            fail "tarvex ${scope:+$scope }--help has lines wider than 80 columns"
         offered=$(complete_line "$completion" "$empty_dir" "tarvex ${scope:+$scope }--")
         missing=()
         while read -r option; do
