@@ -7,13 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/SimRig.h"
 #include "diag/MemoryTest.h"
 #include "diag/SignalsTest.h"
-#include "host/Host.h"
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
-#include "link/IoPort.h"
-#include "sim/SimBackend.h"
 
 namespace tarvex {
 namespace {
@@ -21,46 +19,6 @@ namespace {
 constexpr std::uint16_t kBase = 0x378;
 constexpr SignalLines kAllLines =
     kDataLines | kAutofeedLine | kInitLine | kSelectLine | kStrobeLine;
-
-struct Rig {
-    Rig() {
-        std::string error;
-        auto backend = sim::SimBackend::Create("", "", error);
-        bus = backend->SharedBus();
-        port = std::make_unique<TIoPort>(std::move(backend));
-        port->SetOpened(true);
-        model = std::make_unique<ImageModel>();
-        link = std::make_unique<EmulatorLink>(*port, *model, host);
-        link->DetectEmulator();
-        link->SetEpromType(27512);
-    }
-
-    template <typename Run>
-    std::vector<sim::Access> Record(Run run) {
-        bus->SetTracing(true);
-        bus->TakeTrace();
-        run();
-        auto trace = bus->TakeTrace();
-        bus->SetTracing(false);
-        return trace;
-    }
-
-    void Replay(const std::vector<sim::Access>& trace) {
-        for (const sim::Access& access : trace) {
-            if (access.write) {
-                bus->Write(access.port, access.value);
-            } else {
-                benchmark::DoNotOptimize(bus->Read(access.port));
-            }
-        }
-    }
-
-    std::shared_ptr<sim::SimBus> bus;
-    std::unique_ptr<TIoPort> port;
-    std::unique_ptr<ImageModel> model;
-    SilentHost host;
-    std::unique_ptr<EmulatorLink> link;
-};
 
 struct QuietView : MemoryTestView {
     bool allPassed = true;
@@ -72,7 +30,7 @@ struct QuietView : MemoryTestView {
 // One run of the test of argument-many passes, with its type selections (and their
 // millisecond waits) and the save and restore of the image.
 void MemoryTestRun(benchmark::State& state) {
-    Rig rig;
+    SimRig rig(27512);
     TestRandom random;
     QuietView view;
     const auto passes = static_cast<std::uint32_t>(state.range(0));
@@ -86,7 +44,7 @@ void MemoryTestRun(benchmark::State& state) {
 }
 
 void MemoryTestBareReplay(benchmark::State& state) {
-    Rig rig;
+    SimRig rig(27512);
     TestRandom random;
     QuietView view;
     const auto passes = static_cast<std::uint32_t>(state.range(0));
@@ -100,7 +58,7 @@ void MemoryTestBareReplay(benchmark::State& state) {
 
 // One iteration of the signals test with every line ticked.
 void SignalsIteration(benchmark::State& state) {
-    Rig rig;
+    SimRig rig(27512);
     for (auto _ : state) {
         DriveSignalLines(*rig.port, kBase, kAllLines);
     }
@@ -108,7 +66,7 @@ void SignalsIteration(benchmark::State& state) {
 }
 
 void SignalsBareReplay(benchmark::State& state) {
-    Rig rig;
+    SimRig rig(27512);
     const auto trace = rig.Record([&] { DriveSignalLines(*rig.port, kBase, kAllLines); });
     for (auto _ : state) {
         rig.Replay(trace);

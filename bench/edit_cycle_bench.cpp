@@ -8,39 +8,22 @@
 #include <string>
 #include <vector>
 
-#include "host/Host.h"
+#include "bench/SimRig.h"
 #include "image/ImageModel.h"
 #include "link/Differential.h"
 #include "link/Emulator.h"
-#include "link/IoPort.h"
-#include "sim/SimBackend.h"
 
 namespace tarvex {
 namespace {
 
 constexpr double kRealPortMicroseconds = 1.0;
 
-struct Rig {
-    Rig() {
-        std::string error;
-        auto backend = sim::SimBackend::Create("", "", error);
-        bus = backend->SharedBus();
-        port = std::make_unique<TIoPort>(std::move(backend));
-        port->SetOpened(true);
-        model = std::make_unique<ImageModel>();
-        link = std::make_unique<EmulatorLink>(*port, *model, host);
-        link->DetectEmulator();
-        link->SetEpromType(27010);
-        for (std::size_t i = 0; i <= model->EpromEnd; ++i) {
-            model->DataBuffer[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
-        }
+// A 27010 whose image the emulator holds already.
+struct Rig : SimRig {
+    Rig() : SimRig(27010) {
+        FillImage();
         link->WriteEmulator(0, model->EpromEnd, 0);
     }
-    std::shared_ptr<sim::SimBus> bus;
-    std::unique_ptr<TIoPort> port;
-    std::unique_ptr<ImageModel> model;
-    SilentHost host;
-    std::unique_ptr<EmulatorLink> link;
 };
 
 // Arguments: the bytes changed (from 0x1000 on), and 1 to verify only what was written.

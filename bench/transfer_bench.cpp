@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "host/Host.h"
+#include "bench/SimRig.h"
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
-#include "link/IoPort.h"
-#include "sim/SimBackend.h"
 
 namespace {
 std::atomic<bool> countingAllocations{false};
@@ -45,37 +43,8 @@ namespace {
 constexpr std::uint16_t kBase = 0x378;
 
 // The core on a simulated emulator at 0x378, configured for a 27010 with a full image.
-struct Rig {
-    Rig() {
-        std::string error;
-        auto backend = sim::SimBackend::Create("", "", error);
-        bus = backend->SharedBus();
-        port = std::make_unique<TIoPort>(std::move(backend));
-        port->SetOpened(true);
-        model = std::make_unique<ImageModel>();
-        link = std::make_unique<EmulatorLink>(*port, *model, host);
-        link->DetectEmulator();
-        link->SetEpromType(27010);
-        for (std::size_t i = 0; i <= model->EpromEnd; ++i) {
-            model->DataBuffer[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
-        }
-    }
-
-    // The accesses one call of `transfer` makes, as the bus saw them.
-    template <typename Transfer>
-    std::vector<sim::Access> Record(Transfer transfer) {
-        bus->SetTracing(true);
-        transfer();
-        auto trace = bus->TakeTrace();
-        bus->SetTracing(false);
-        return trace;
-    }
-
-    std::shared_ptr<sim::SimBus> bus;
-    std::unique_ptr<TIoPort> port;
-    std::unique_ptr<ImageModel> model;
-    SilentHost host;
-    std::unique_ptr<EmulatorLink> link;
+struct Rig : SimRig {
+    Rig() : SimRig(27010) { FillImage(); }
 };
 
 void PortAccessThroughTIoPort(benchmark::State& state) {
