@@ -21,6 +21,22 @@ constexpr std::uint8_t kReservedStatusBits = 0x07;  // status bits 0-2: a real p
 constexpr char kStateMagic[] = "TARVEX-SIM-STATE 1\n";
 constexpr std::size_t kStateMagicSize = sizeof(kStateMagic) - 1;
 constexpr std::size_t kStateRecordSize = 2 + SimEmulator::kMemorySize;
+// After the memory records: this tag, then for each record in its order the base and the
+// five registers. Files of the memory alone end before it.
+constexpr char kRegistersTag[] = "REGS";
+constexpr std::size_t kRegistersTagSize = sizeof(kRegistersTag) - 1;
+constexpr std::size_t kRegistersRecordSize = 2 + 5;
+constexpr std::size_t kLargestStateFile = kStateMagicSize + 65 * kStateRecordSize;
+
+std::uint16_t BaseAt(const std::vector<char>& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                      static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+
+std::string NotAStateFile(const std::string& path) {
+    return "simulator state file " + path +
+           " is not a state file written by this program (remove it to start afresh)";
+}
 
 bool ParseNumber(const std::string& text, std::uint64_t& value) {
     int base = 10;
@@ -195,6 +211,18 @@ void SimEmulator::Write(std::uint16_t port, std::uint8_t value) {
     }
 }
 
+SimEmulator::Registers SimEmulator::SavedRegisters() const {
+    return {data_, control_, config_, highAddress_, lowAddress_};
+}
+
+void SimEmulator::RestoreRegisters(const Registers& registers) {
+    data_ = registers.data;
+    control_ = registers.control;
+    config_ = registers.config;
+    highAddress_ = registers.highAddress;
+    lowAddress_ = registers.lowAddress;
+}
+
 SimEmulator& SimBus::AddDevice(std::uint16_t base, DeviceOptions options) {
     std::lock_guard lock(mutex_);
     devices_.push_back(std::make_unique<SimEmulator>(base, std::move(options)));
@@ -278,10 +306,8 @@ bool SimBus::StateFileProblem(const std::string& path, std::string& error) {
     // Checked before opening: a FIFO would block the open, /dev/zero never ends.
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 &&
-        (!S_ISREG(info.st_mode) ||
-         static_cast<std::uint64_t>(info.st_size) > kStateMagicSize + 64 * kStateRecordSize)) {
-        error = "simulator state file " + path +
-                " is not a state file written by this program (remove it to start afresh)";
+        (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > kLargestStateFile)) {
+        error = NotAStateFile(path);
         return true;
     }
     return false;
@@ -313,18 +339,46 @@ bool SimBus::LoadState(const std::string& path, std::string& error) {
         return false;
     }
     if (bytes.size() < kStateMagicSize ||
-        std::memcmp(bytes.data(), kStateMagic, kStateMagicSize) != 0 ||
-        (bytes.size() - kStateMagicSize) % kStateRecordSize != 0) {
-        error = "simulator state file " + path +
-                " is not a state file written by this program (remove it to start afresh)";
+        std::memcmp(bytes.data(), kStateMagic, kStateMagicSize) != 0) {
+        error = NotAStateFile(path);
         return false;
     }
+    const std::size_t records = (bytes.size() - kStateMagicSize) / kStateRecordSize;
+    const std::size_t registersAt = kStateMagicSize + records * kStateRecordSize;
+    const bool registersKept = registersAt != bytes.size();
+    if (registersKept) {
+        if (bytes.size() - registersAt < kRegistersTagSize ||
+            std::memcmp(bytes.data() + registersAt, kRegistersTag, kRegistersTagSize) != 0) {
+            error = NotAStateFile(path);
+            return false;
+        }
+        // Loading the memory without the RESET line it was kept with would start a target
+        // that was held, or hold one that ran.
+        bool whole =
+            bytes.size() - registersAt == kRegistersTagSize + records * kRegistersRecordSize;
+        for (std::size_t record = 0; whole && record < records; ++record) {
+            whole = BaseAt(bytes, kStateMagicSize + record * kStateRecordSize) ==
+                    BaseAt(bytes, registersAt + kRegistersTagSize + record * kRegistersRecordSize);
+        }
+        if (!whole) {
+            error = "simulator state file " + path +
+                    " is damaged: the registers kept after the memory are cut short or belong "
+                    "to other devices (remove it to start afresh)";
+            return false;
+        }
+    }
     std::lock_guard lock(mutex_);
-    for (std::size_t at = kStateMagicSize; at < bytes.size(); at += kStateRecordSize) {
-        const auto base = static_cast<std::uint16_t>(
-            static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
-        if (SimEmulator* device = Find(base)) {
-            std::memcpy(device->Memory().data(), bytes.data() + at + 2, SimEmulator::kMemorySize);
+    for (std::size_t record = 0; record < records; ++record) {
+        const std::size_t at = kStateMagicSize + record * kStateRecordSize;
+        SimEmulator* device = Find(BaseAt(bytes, at));
+        if (!device) {
+            continue;
+        }
+        std::memcpy(device->Memory().data(), bytes.data() + at + 2, SimEmulator::kMemorySize);
+        if (registersKept) {
+            const auto* kept = reinterpret_cast<const unsigned char*>(bytes.data()) + registersAt +
+                               kRegistersTagSize + record * kRegistersRecordSize + 2;
+            device->RestoreRegisters({kept[0], kept[1], kept[2], kept[3], kept[4]});
         }
     }
     return true;
@@ -339,6 +393,16 @@ bool SimBus::SaveState(const std::string& path, std::string& error) {
             contents.push_back(static_cast<char>(device->Base() >> 8));
             contents.append(reinterpret_cast<const char*>(device->Memory().data()),
                             SimEmulator::kMemorySize);
+        }
+        contents.append(kRegistersTag, kRegistersTagSize);
+        for (const auto& device : devices_) {
+            const SimEmulator::Registers kept = device->SavedRegisters();
+            for (const std::uint8_t byte :
+                 {static_cast<std::uint8_t>(device->Base() & 0xFF),
+                  static_cast<std::uint8_t>(device->Base() >> 8), kept.data, kept.control,
+                  kept.config, kept.highAddress, kept.lowAddress}) {
+                contents.push_back(static_cast<char>(byte));
+            }
         }
     }
     // A unique temporary file renamed over the old one: a failed save keeps the old state,

@@ -64,6 +64,19 @@ class SimEmulator {
     std::uint8_t ConfigLatch() const { return config_; }
     std::uint32_t LatchedAddress() const;
     bool TargetInReset() const { return (control_ & 0x01) == 0; }
+
+    // What the device holds besides its memory while it has power: the data and control
+    // registers as it sees them (control bit 0 is the target's RESET line) and its latches.
+    struct Registers {
+        std::uint8_t data = 0;
+        std::uint8_t control = 0;
+        std::uint8_t config = 0;
+        std::uint8_t highAddress = 0;
+        std::uint8_t lowAddress = 0;
+        bool operator==(const Registers&) const = default;
+    };
+    Registers SavedRegisters() const;
+    void RestoreRegisters(const Registers& registers);
     bool CablePulled() const { return options_.pullAfter != 0 && accesses_ >= options_.pullAfter; }
 
   private:
@@ -112,8 +125,10 @@ class SimBus {
     std::uint64_t WriteCount() const;
     void ResetCounters();
 
-    // Keeps every device's memory in a file between runs. Load fails on a file that is not
-    // a state file; a missing file is fine (it is written at Save).
+    // Keeps every device's memory and registers in a file between runs. Load fails on a
+    // file that is not a state file or is damaged; a missing file is fine (it is written at
+    // Save). A file that holds only the memory (as kept before the registers were) loads it
+    // and leaves the registers as at power-on.
     bool LoadState(const std::string& path, std::string& error);
     // True, with the reason, when `path` exists but cannot be a state file.
     static bool StateFileProblem(const std::string& path, std::string& error);

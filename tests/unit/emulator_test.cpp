@@ -44,6 +44,106 @@ TEST(SimState, MemoryOutlivesTheRunPerBaseAndBadFilesAreRefusedAndKept) {
     std::filesystem::remove_all(folder);
 }
 
+std::string FileBytes(const std::string& path) {
+    return std::string(
+        std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
+}
+
+// A folder of its own for one test's state files.
+struct StateFolder {
+    StateFolder() { std::filesystem::create_directories(path); }
+    ~StateFolder() { std::filesystem::remove_all(path); }
+    std::string File(const std::string& name) const { return (path / name).string(); }
+    const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
+                                       ("tarvex_sim_regs_" + std::to_string(::getpid()));
+};
+
+using Registers = sim::SimEmulator::Registers;
+
+// What a run left on the device's lines and latches, the RESET line above all, is there for
+// the next run, as on a device that stayed powered between them.
+TEST(SimState, RegistersOutliveTheRunWithTheMemory) {
+    struct Row {
+        const char* name;
+        Registers left;  // data, control, configuration, high and low address
+        bool held;
+    };
+    const Row rows[] = {
+        {"target released", {0x5A, 0x0B, 0x08, 0x12, 0x34}, false},
+        {"target held", {0xA5, 0x0A, 0x00, 0xFF, 0x01}, true},
+        {"power-on state", {}, true},
+    };
+    for (const Row& row : rows) {
+        const StateFolder folder;
+        const std::string state = folder.File("sim.state");
+        {
+            SimRig run("0x278,0x378", state);
+            run.Device(0x378)->RestoreRegisters(row.left);
+            run.Device(0x378)->Memory()[0x1FFFF] = 0x42;
+        }
+        SimRig later("0x378,0x278", state);  // another order
+        ASSERT_TRUE(later.port->Opened()) << row.name << ": " << later.port->OpenErrorDetail();
+        EXPECT_EQ(later.Device(0x378)->SavedRegisters(), row.left) << row.name;
+        EXPECT_EQ(later.Device(0x278)->SavedRegisters(), Registers{}) << row.name;
+        EXPECT_EQ(later.Device(0x378)->TargetInReset(), row.held) << row.name;
+        EXPECT_EQ((later.bus->Read(0x379) & 0x80) != 0, row.held) << row.name;  // RESET feedback
+        EXPECT_EQ(later.Device(0x378)->Memory()[0x1FFFF], 0x42) << row.name;
+    }
+}
+
+// A file of the memory alone, as kept before the registers were, still loads. Registers that
+// are cut short or do not match the memory refuse the file, which stays as it was.
+TEST(SimState, AFileOfTheMemoryAloneLoadsAndDamagedRegistersAreRefused) {
+    const StateFolder folder;
+    const std::string written = folder.File("written");
+    const Registers left{0x5A, 0x0B, 0x08, 0x12, 0x34};  // target released
+    {
+        SimRig run("", written);
+        run.Device()->RestoreRegisters(left);
+        run.Device()->Memory()[0x1FFFF] = 0x42;
+    }
+    const std::string kept = FileBytes(written);
+    const std::size_t registersSize = 4 + 7;  // "REGS", the base and five registers
+    ASSERT_GT(kept.size(), 0x20000 + registersSize);
+    const std::string memory = kept.substr(0, kept.size() - registersSize);
+    std::string otherBase = kept, untagged = kept;
+    otherBase[memory.size() + 4] = 0x79;  // 0x379
+    untagged[memory.size()] = 'X';
+    struct Row {
+        const char* name;
+        std::string contents;
+        const char* refusal;  // empty: loads
+    };
+    const Row rows[] = {
+        {"memory alone", memory, ""},
+        {"as written", kept, ""},
+        {"registers cut short", kept.substr(0, kept.size() - 1), "is damaged"},
+        {"tag alone", memory + "REGS", "is damaged"},
+        {"registers of another base", otherBase, "is damaged"},
+        {"no tag before the registers", untagged, "is not a state file written by this program"},
+    };
+    for (const Row& row : rows) {
+        const std::string state = folder.File("sim.state");
+        std::ofstream(state, std::ios::binary | std::ios::trunc) << row.contents;
+        {
+            SimRig rig("", state);
+            if (*row.refusal == '\0') {
+                ASSERT_TRUE(rig.port->Opened()) << row.name << ": " << rig.port->OpenErrorDetail();
+                EXPECT_EQ(rig.Device()->Memory()[0x1FFFF], 0x42) << row.name;
+                EXPECT_EQ(rig.Device()->SavedRegisters(),
+                          row.contents == memory ? Registers{} : left)
+                    << row.name;
+                continue;
+            }
+            EXPECT_FALSE(rig.port->Opened()) << row.name;
+            EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr(state)) << row.name;
+            EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr(row.refusal)) << row.name;
+            EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr("remove it")) << row.name;
+        }
+        EXPECT_EQ(FileBytes(state), row.contents) << row.name << ": a refused file is kept";
+    }
+}
+
 TEST(SimBus, LatchesStoreOnTheRisingStrobeOnlyAndOverlapsAreRefused) {
     sim::SimBus bus;
     sim::SimEmulator& device = bus.AddDevice(0x378);
