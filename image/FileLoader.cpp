@@ -211,6 +211,8 @@ struct FileLoader::HexLoad {
     bool dataSeen = false;
     std::uint64_t dataRecords = 0;  // S1/S2/S3 records so far, for S5/S6 counts
     std::string pendingMessage;
+    // Reading on after a failure only to learn where the records lie: nothing is stored.
+    bool surveying = false;
 };
 
 FileLoader::FileLoader(ImageModel& model, Host& host)
@@ -329,6 +331,7 @@ void FileLoader::LoadHexFile(const std::string& name) {
     HexLoad load;
     impl_->OverlapMap.fill(0);
     model_.ReadError = false;
+    report_ = LoadReport{};
 
     LineReader reader(*file, impl_->lineBuffer);
     // Wide enough for any file: a 27010 written one byte per record already has 131074 lines.
@@ -353,13 +356,40 @@ void FileLoader::LoadHexFile(const std::string& name) {
     if (recordValid && load.eofSeen && !reader.Failed()) {
         ended = reader.Ended();
     }
+    const bool readFailed = reader.Failed();
+    if (!recordValid && !readFailed) {
+        using Failure = LoadReport::Failure;
+        report_.line = lineNumber;
+        report_.failure = load.pendingMessage == kBelowRange          ? Failure::Below
+                          : load.pendingMessage == kAboveRange        ? Failure::Above
+                          : load.pendingMessage == kInvalidRecordType ? Failure::RecordType
+                                                                      : Failure::Other;
+    }
+    const std::string reason =
+        load.pendingMessage.empty() ? "Invalid file structure " : load.pendingMessage;
+    if (options_.survey && (report_.failure == LoadReport::Failure::Below ||
+                            report_.failure == LoadReport::Failure::Above)) {
+        load.surveying = true;
+        bool complete = true;
+        while (!load.eofSeen && !reader.Ended()) {
+            bool tooLong = false;
+            const std::string_view line = reader.NextLine(tooLong);
+            if (reader.Failed() || tooLong ||
+                !(model_.FileType == 3 ? ParseSrecRecord(line, load)
+                                       : ParseHexRecord(line, load))) {
+                complete = false;
+                break;
+            }
+        }
+        report_.extentKnown = complete;
+    } else if (recordValid && !readFailed) {
+        report_.extentKnown = true;
+    }
 
-    if (reader.Failed()) {
+    if (readFailed) {
         model_.ReadError = true;
     } else if (!recordValid) {
         model_.ReadError = true;
-        const std::string reason =
-            load.pendingMessage.empty() ? "Invalid file structure " : load.pendingMessage;
         ShowError(reason + ", line #" + std::to_string(lineNumber));
     } else {
         // S-record files may end without a termination record: srec_cat writes none when
@@ -413,6 +443,7 @@ bool FileLoader::ParseHexRecord(std::string_view line, HexLoad& load) {
         load.pendingMessage = kInvalidRecordType;
         return false;
     }
+    report_.recordType = type;
     const auto address = static_cast<std::uint32_t>(addressHigh << 8 | addressLow);
     unsigned sum = n + static_cast<unsigned>(addressHigh + addressLow + type);
     const char* checksumField = text + 9 + 2 * n;
@@ -464,14 +495,20 @@ bool FileLoader::ParseHexRecord(std::string_view line, HexLoad& load) {
         if (n != 4 || address != 0) {
             return false;
         }
+        std::uint32_t start = 0;
         for (std::uint32_t i = 0; i <= n; ++i) {  // four value bytes and the checksum
             const int value = HexPair(text + 9 + 2 * i);
             if (value < 0) {
                 return false;
             }
             sum += static_cast<unsigned>(value);
+            start = i < n ? start << 8 | static_cast<std::uint32_t>(value) : start;
         }
-        return (sum & 0xFF) == 0;
+        if ((sum & 0xFF) != 0) {
+            return false;
+        }
+        report_.start = StartAddress{type == 0x03, start};
+        return true;
     }
     if (type != 0x00) {
         load.pendingMessage = kInvalidRecordType;
@@ -485,13 +522,7 @@ bool FileLoader::ParseHexRecord(std::string_view line, HexLoad& load) {
         return false;
     }
     const int checksum = HexPair(checksumField);
-    if (checksum < 0 || ((sum + static_cast<unsigned>(checksum)) & 0xFF) != 0) {
-        return false;
-    }
-    if (n > 0) {
-        load.dataSeen = true;
-    }
-    return true;
+    return checksum >= 0 && ((sum + static_cast<unsigned>(checksum)) & 0xFF) == 0;
 }
 
 bool FileLoader::ParseSrecRecord(std::string_view line, HexLoad& load) {
@@ -551,9 +582,6 @@ bool FileLoader::ParseSrecRecord(std::string_view line, HexLoad& load) {
             return false;
         }
         ++load.dataRecords;
-        if (dataBytes > 0) {
-            load.dataSeen = true;
-        }
         return true;
     }
     if (!sumDigits() || !checksumFits()) {
@@ -561,13 +589,15 @@ bool FileLoader::ParseSrecRecord(std::string_view line, HexLoad& load) {
     }
     if (type == 5 || type == 6) {
         // A count record carries no data and must match the data records before it.
-        return dataBytes == 0 && address == load.dataRecords;
+        // (A survey has not counted the record that failed.)
+        return dataBytes == 0 && (address == load.dataRecords || load.surveying);
     }
     if (type >= 7) {
         // The start address means nothing to an EPROM image.
         if (dataBytes != 0) {
             return false;
         }
+        report_.start = StartAddress{false, address};
         load.eofSeen = true;
     }
     return true;  // S0: a header, whatever it says
@@ -576,16 +606,75 @@ bool FileLoader::ParseSrecRecord(std::string_view line, HexLoad& load) {
 bool FileLoader::StoreData(std::int64_t fileAddress, const char* digits, std::uint32_t n,
                            unsigned& sum, HexLoad& load) {
     const std::int64_t first = fileAddress - std::int64_t{model_.HexBase};
+    const std::int64_t rangeStart = model_.BufferStart;
     const std::int64_t rangeEnd =
         std::min<std::int64_t>(model_.BufferEnd, ImageModel::kBufferSize - 1);
-    if (first < std::int64_t{model_.BufferStart}) {
-        load.pendingMessage = kBelowRange;
+    const auto fileFirst = static_cast<std::uint64_t>(fileAddress);
+    if (n > 0) {
+        const std::uint64_t fileLast = fileFirst + n - 1;
+        report_.extent = report_.extent ? AddressSpan{std::min(report_.extent->first, fileFirst),
+                                                      std::max(report_.extent->last, fileLast)}
+                                        : AddressSpan{fileFirst, fileLast};
+    }
+    // Bytes that are not stored still count in the checksum.
+    const auto sumDigits = [&](std::uint32_t from, std::uint32_t to) {
+        for (std::uint32_t i = from; i < to; ++i) {
+            const int value = HexPair(digits + 2 * i);
+            if (value < 0) {
+                return false;
+            }
+            sum += static_cast<unsigned>(value);
+        }
+        return true;
+    };
+    if (load.surveying) {
+        return sumDigits(0, n);
+    }
+    if (options_.crop) {
+        if (n == 0) {
+            return true;  // nothing to store, nothing to leave out
+        }
+        const std::int64_t low = std::max(first, rangeStart);
+        const std::int64_t high = std::min<std::int64_t>(first + n - 1, rangeEnd);
+        if (low > high) {
+            LeaveOut(fileFirst, fileFirst + n - 1);
+            return sumDigits(0, n);
+        }
+        const auto head = static_cast<std::uint32_t>(low - first);
+        const auto kept = static_cast<std::uint32_t>(high - low + 1);
+        if (!sumDigits(0, head) || !sumDigits(head + kept, n)) {
+            return false;
+        }
+        if (head > 0) {
+            LeaveOut(fileFirst, fileFirst + head - 1);
+        }
+        if (!StoreInRange(low, digits + 2 * head, kept, sum, load)) {
+            return false;
+        }
+        if (head + kept < n) {
+            LeaveOut(fileFirst + head + kept, fileFirst + n - 1);
+        }
+        return true;
+    }
+    if (first < rangeStart || first + n - 1 > rangeEnd) {
+        load.pendingMessage = first < rangeStart ? kBelowRange : kAboveRange;
+        report_.failedRecord = {fileFirst, fileFirst + (n > 0 ? n - 1 : 0)};
         return false;
     }
-    if (first + n - 1 > rangeEnd) {
-        load.pendingMessage = kAboveRange;
-        return false;
+    return StoreInRange(first, digits, n, sum, load);
+}
+
+void FileLoader::LeaveOut(std::uint64_t first, std::uint64_t last) {
+    report_.leftOutBytes += last - first + 1;
+    if (!report_.leftOut.empty() && report_.leftOut.back().last + 1 == first) {
+        report_.leftOut.back().last = last;
+    } else {
+        report_.leftOut.push_back({first, last});
     }
+}
+
+bool FileLoader::StoreInRange(std::int64_t first, const char* digits, std::uint32_t n,
+                              unsigned& sum, HexLoad& load) {
     const auto index = static_cast<std::uint32_t>(first);
     std::uint8_t* target = model_.DataBuffer.data() + index;
     std::uint8_t* overlap = impl_->OverlapMap.data();
@@ -622,6 +711,7 @@ bool FileLoader::StoreData(std::int64_t fileAddress, const char* digits, std::ui
     }
     // A record without bytes supplies nothing: it neither widens the range nor counts as data.
     if (n > 0) {
+        load.dataSeen = true;
         const std::uint32_t low = index + model_.HexBase;
         load.loadLow = std::min(load.loadLow, low);
         load.loadHigh = std::max(load.loadHigh, low + n - 1);

@@ -2,14 +2,57 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/Host.h"
 #include "image/FileSystem.h"
 #include "image/ImageModel.h"
 
 namespace tarvex {
+
+// The entry point a text file names: an Intel HEX start segment (type 03: CS in the high and
+// IP in the low 16 bits) or start linear address (type 05, or an S7/S8/S9 record's address).
+struct StartAddress {
+    bool segment = false;
+    std::uint32_t value = 0;
+
+    // The address it names: CS * 16 + IP for a segment start.
+    std::uint32_t Linear() const { return segment ? (value >> 16) * 16 + (value & 0xFFFF) : value; }
+    bool operator==(const StartAddress&) const = default;
+};
+
+// File addresses first..last, inclusive.
+struct AddressSpan {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+};
+
+// What the command line asks of a text load beyond the window's rules.
+struct LoadOptions {
+    // Leave out records and parts of records outside BufferStart..BufferEnd instead of
+    // failing the load.
+    bool crop = false;
+    // After a record outside the range, read the rest of the file (storing nothing) to learn
+    // where all of its records lie.
+    bool survey = false;
+};
+
+// What the last text load found, for explanations the window does not give.
+struct LoadReport {
+    enum class Failure { None, Below, Above, RecordType, Other };
+    Failure failure = Failure::None;
+    std::uint64_t line = 0;             // of the failed record
+    int recordType = -1;                // of the failed record, when it had a readable type
+    AddressSpan failedRecord;           // file addresses of the failed data record
+    bool extentKnown = false;           // every data record of the file was read
+    std::optional<AddressSpan> extent;  // file addresses of all data records
+    std::vector<AddressSpan> leftOut;   // by --crop, in file order, neighbours joined
+    std::uint64_t leftOutBytes = 0;
+    std::optional<StartAddress> start;  // the file's start record
+};
 
 // Fills DataBuffer from a binary image, an Intel HEX file (plain or extended) or a Motorola
 // S-record file, by model.FileType, only inside BufferStart..BufferEnd, and reports through the
@@ -35,6 +78,10 @@ class FileLoader {
     // The loader: checks the name, then loads by FileType; the outcome is in ReadError.
     void LoadFileToBuffer(const std::string& name);
 
+    void SetOptions(const LoadOptions& options) { options_ = options; }
+    // About the last HEX or S-record load.
+    const LoadReport& Report() const { return report_; }
+
   private:
     struct Impl;
     struct HexLoad;
@@ -50,12 +97,17 @@ class FileLoader {
     // them to `sum`; checks the range and redefined bytes.
     bool StoreData(std::int64_t fileAddress, const char* digits, std::uint32_t n, unsigned& sum,
                    HexLoad& load);
+    bool StoreInRange(std::int64_t first, const char* digits, std::uint32_t n, unsigned& sum,
+                      HexLoad& load);
+    void LeaveOut(std::uint64_t first, std::uint64_t last);
     void ShowError(const std::string& text);
 
     ImageModel& model_;
     Host& host_;
     FileSystem& files_;
     std::unique_ptr<Impl> impl_;
+    LoadOptions options_;
+    LoadReport report_;
 };
 
 }  // namespace tarvex

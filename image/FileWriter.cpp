@@ -178,12 +178,36 @@ void FileWriter::WriteBinary(Output& output) {
     }
 }
 
+// Sparse output: steps over the fill bytes ahead and says how many of the next `limit` bytes
+// go into the record.
+std::uint32_t FileWriter::SkipFill(std::uint32_t& position, std::uint32_t& target,
+                                   std::uint32_t& remaining, std::uint32_t limit) const {
+    if (!sparse_) {
+        return limit;
+    }
+    const std::uint8_t* data = model_.DataBuffer.data();
+    while (remaining > 0 && data[position] == model_.FillValue) {
+        ++position;
+        ++target;
+        --remaining;
+    }
+    std::uint32_t length = 0;
+    while (length < std::min(limit, remaining) && data[position + length] != model_.FillValue) {
+        ++length;
+    }
+    return length;
+}
+
 void FileWriter::WriteHex(Output& output) {
     std::uint32_t segment = 0;
     std::uint32_t target = model_.HexBase + model_.BufferStart;
     std::uint32_t position = model_.BufferStart;
     std::uint32_t remaining = model_.BufferEnd - model_.BufferStart + 1;
     while (remaining > 0 && !WriteError) {
+        SkipFill(position, target, remaining, kRecordBytes);
+        if (remaining == 0) {
+            break;
+        }
         const std::uint32_t recordAddress = target & 0xFFFF;
         const std::uint32_t block = (target & 0xF0000) >> 4;
         if (block != segment) {
@@ -199,7 +223,8 @@ void FileWriter::WriteHex(Output& output) {
         }
         // Never across a 64 KiB boundary: the next block needs its own segment record.
         const std::uint32_t length =
-            std::min({remaining, kRecordBytes, std::uint32_t{0x10000} - recordAddress});
+            SkipFill(position, target, remaining,
+                     std::min({remaining, kRecordBytes, std::uint32_t{0x10000} - recordAddress}));
         char* line = output.LineSpace();
         if (!line) {
             WriteError = true;
@@ -213,6 +238,18 @@ void FileWriter::WriteHex(Output& output) {
     }
     if (WriteError) {
         return;  // the temporary file is thrown away; nothing more to write into it
+    }
+    if (start_ && model_.FileType == 2) {
+        const std::uint32_t value = start_->value;
+        const std::uint8_t bytes[4] = {
+            static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+            static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+        char* line = output.LineSpace();
+        if (!line) {
+            WriteError = true;
+            return;
+        }
+        output.Commit(PutRecord(line, 0, start_->segment ? 0x03 : 0x05, bytes, 4));
     }
     char* line = output.LineSpace();
     if (!line) {
@@ -248,7 +285,11 @@ void FileWriter::WriteSrec(Output& output) {
         return;
     }
     while (remaining > 0) {
-        const std::uint32_t length = std::min(remaining, kRecordBytes);
+        const std::uint32_t length =
+            SkipFill(position, target, remaining, std::min(remaining, kRecordBytes));
+        if (remaining == 0) {
+            break;
+        }
         if (!put(dataType, target, addressBytes, model_.DataBuffer.data() + position, length)) {
             return;  // the temporary file is thrown away
         }
@@ -258,8 +299,13 @@ void FileWriter::WriteSrec(Output& output) {
         remaining -= length;
     }
     const bool wideCount = records > 0xFFFF;
+    // The end record as wide as the data records, or wider when the start address needs it.
+    const std::uint32_t start = start_ ? start_->Linear() : 0;
+    const std::uint32_t endBytes = std::max(addressBytes, start <= 0xFFFF     ? 2u
+                                                          : start <= 0xFFFFFF ? 3u
+                                                                              : 4u);
     if (!put(wideCount ? 6 : 5, records, wideCount ? 3 : 2, nullptr, 0) ||
-        !put(10 - dataType, 0, addressBytes, nullptr, 0)) {
+        !put(11 - endBytes, start, endBytes, nullptr, 0)) {
         return;
     }
     if (!output.Flush()) {

@@ -301,3 +301,83 @@ TEST(FileLoad, EachLoadStartsAfresh) {
 
 }  // namespace
 }  // namespace tarvex
+
+namespace tarvex {
+namespace {
+
+// What the command line asks beyond the window: --crop, where the records lie, the start.
+TEST(FileLoad, CropSurveyAndStartAddress) {
+    struct Row {
+        const char* name;
+        LoadOptions options;
+        LoadCase load;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> leftOut = {};
+        std::optional<std::pair<std::uint64_t, std::uint64_t>> extent = std::nullopt;
+        std::optional<StartAddress> start = std::nullopt;
+        std::vector<std::pair<std::uint32_t, int>> bytes = {};
+    };
+    const std::string above = "Load address above last data buffer address , line #";
+    const std::string below = "Load address below first data buffer address , line #";
+    // avr-objcopy's layout: flash, then .eeprom at 810000 in a linear segment of its own.
+    const std::string avr =
+        Rec(0, 0, {1, 2}) + Rec(4, 0, {0x00, 0x81}) + Rec(0, 0, {7, 8, 9}) + Rec(0, 3, {6}) + kEof;
+    // clang-format off
+    const std::vector<Row> rows = {
+        {"CropLeavesOutARecordAboveAndJoinsNeighbours", {true, false}, {2, avr,
+            {"Load range : 00000...00001"}}, {{0x810000, 0x810003}}, std::pair{0, 0x810003}},
+        {"CropKeepsTheInsideOfARecordAcrossBothEnds", {true, false},
+            {2, Rec(0, 0xFE, {1, 2, 3, 4, 5}) + kEof, {"Load range : 00100...00101"}, {},
+             0x100, 0x101}, {{0xFE, 0xFF}, {0x102, 0x102}}, std::nullopt, std::nullopt,
+            {{0xFF, kFill}, {0x100, 3}, {0x101, 4}, {0x102, kFill}}},
+        {"CropStillChecksTheChecksumOfWhatItLeavesOut", {true, false},
+            {2, ":02010000FFFFFE\r\n" + kEof, {"Invalid file structure , line #1", kReadError},
+             {}, 0, 0xFF}, {{0x100, 0x101}}},
+        {"CropOfEverythingFindsNoData", {true, false}, {3, S(2, 0x810000, {1}),
+            {"No data found", kReadError}, {}, 0, 0xFF}, {{0x810000, 0x810000}}},
+        {"WithoutCropTheRecordFails", {false, true}, {2, avr, {above + "3", kReadError}}, {},
+            std::pair{0, 0x810003}},
+        {"SurveyReadsOnToTheLastRecord", {false, true}, {2, Rec(0, 0xE000, {1}) +
+            Rec(0, 0xFFFF, {2}) + kEof, {above + "1", kReadError}, {}, 0, 0x1FFF}, {},
+            std::pair{0xE000, 0xFFFF}},
+        {"SurveyOfSRecordsIgnoresTheCountOfTheFailedRecord", {false, true}, {3, S(1, 0xE000,
+            {1}) + S(1, 0xFFFF, {2}) + S(5, 2, {}) + S(9, 0xE000, {}), {below + "1", kReadError},
+            {}, 0, 0x1FFF, SIZE_MAX, SIZE_MAX, false, "in.hex", 0xF000}, {},
+            std::pair{0xE000, 0xFFFF}, StartAddress{false, 0xE000}},
+        {"NoSurveyWithoutTheOption", {false, false}, {2, Rec(0, 0xE000, {1}) +
+            Rec(0, 0xFFFF, {2}) + kEof, {above + "1", kReadError}, {}, 0, 0x1FFF}, {},
+            std::pair{0xE000, 0xE000}},
+        {"SegmentStart", {}, {2, Rec(0, 0, {1}) + Rec(3, 0, {0xF0, 0, 0xFF, 0xF0}) + kEof,
+            {"Load range : 00000...00000"}}, {}, std::pair{0, 0}, StartAddress{true, 0xF000FFF0}},
+        {"LinearStart", {}, {2, Rec(0, 0, {1}) + Rec(5, 0, {0, 0, 0xE0, 0}) + kEof,
+            {"Load range : 00000...00000"}}, {}, std::pair{0, 0}, StartAddress{false, 0xE000}},
+        {"SRecordStart", {}, {3, S(1, 0, {1}) + S(9, 0xE000, {}), {"Load range : 00000...00000"}},
+            {}, std::pair{0, 0}, StartAddress{false, 0xE000}},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        rig.loader.SetOptions(row.options);
+        EXPECT_EQ(rig.Load(row.load), row.load.messages);
+        const LoadReport& report = rig.loader.Report();
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> leftOut;
+        std::uint64_t leftOutBytes = 0;
+        for (const AddressSpan& span : report.leftOut) {
+            leftOut.emplace_back(span.first, span.last);
+            leftOutBytes += span.last - span.first + 1;
+        }
+        EXPECT_EQ(leftOut, row.leftOut);
+        EXPECT_EQ(report.leftOutBytes, leftOutBytes);
+        if (row.extent) {
+            ASSERT_TRUE(report.extent);
+            EXPECT_EQ(std::pair(report.extent->first, report.extent->last), *row.extent);
+        }
+        EXPECT_EQ(report.start, row.start);
+        for (const auto& [index, value] : row.bytes) {
+            EXPECT_EQ(rig.model->DataBuffer[index], value) << std::hex << index;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarvex
