@@ -238,14 +238,28 @@ Examples:
   tarvex test signals --lines data,strobe       lines for an oscilloscope
 )";
 
+constexpr const char* kFormatByName =
+    "xhex for a name\nending in .hex, .ihx or .ihex, srec for .s19, .s28,\n.s37, .srec or .mot, "
+    "bin for .bin, .rom, .img or\n.raw";
+
+constexpr const char* kFormatRule =
+    "\nThe format: --format when given; else FILE's name; else (for - and other\n"
+    "names) the first line: Intel HEX text loads as xhex, S-record text as srec,\n"
+    "anything else as bin, and the choice is said like progress.";
+
 constexpr const char* kAllowEmpty = "accept an empty FILE (the range is then all FF)";
 
 constexpr const char* kRangeFooter =
     R"(The range holds end - start + 1 bytes; they go to the emulator from address 0.
 A binary FILE holds them from its first byte and may be shorter (the rest of the
-range is FF); bytes beyond the range are ignored. A HEX FILE puts each record at
-its own address (0 is the type's first byte): a record outside the range fails
-the load, and the bytes it does not supply are FF.)";
+range is FF); bytes beyond the range are ignored. A HEX or S-record FILE puts
+each record at its own address less the HEX base (0 is the type's first byte):
+a record outside the range fails the load, and the bytes it does not supply
+are FF.)";
+
+constexpr const char* kCrop =
+    "leave out the records, and the parts of records,\nthat lie outside the range instead of "
+    "failing\n(say how many bytes and where)";
 
 // A command's description is broken for the command list's narrow column; its own help
 // gives it the whole width.
@@ -339,6 +353,7 @@ class Parser {
             "write releases the target after the RESET time, except when verify fails.");
         write.add_flag("--no-verify", noVerify_, "write without verifying");
         write.add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
+        write.add_flag("--crop", invocation_.crop, kCrop);
         write
             .add_option(
                 "--reset-ms", invocation_.resetMs,
@@ -364,19 +379,23 @@ class Parser {
             ->type_name("all|changed")
             ->transform(Choice("a verify mode", {"all", "changed"}));
         static_cast<void>(changedOnly);
-        LeaveOption(ImageCommand(
+        CLI::App& read = LeaveOption(ImageCommand(
             "read", "save the emulator's memory in FILE",
             "read never leaves a half-written FILE behind: a regular FILE is replaced\n"
             "only once complete, keeping its permissions (never setuid/setgid) and owner;\n"
             "links are followed, a write-protected FILE is refused, devices and\n"
             "/dev/stdout are written in place.\n" +
                 std::string(kLeaveNote)));
-        LeaveOption(
+        read.add_flag("--sparse", invocation_.sparse,
+                      "HEX and S-record FILE: records only for the bytes\nthat are not FF "
+                      "(default: every byte)");
+        CLI::App& verify = LeaveOption(
             ImageCommand("verify",
                          "compare the emulator's memory with FILE and list\nthe first differing "
                          "addresses",
-                         kLeaveNote))
-            .add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
+                         kLeaveNote));
+        verify.add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
+        verify.add_flag("--crop", invocation_.crop, kCrop);
 
         CLI::App& dump = LeaveOption(ImageCommand(
             "dump",
@@ -395,6 +414,7 @@ class Parser {
                         "511 for a 27010)")
             ->type_name("N");
         dump.add_flag("--allow-empty", invocation_.allowEmpty, kAllowEmpty);
+        dump.add_flag("--crop", invocation_.crop, kCrop);
 
         CLI::App& reset = Command("reset", "drive the target's RESET line");
         reset
@@ -472,12 +492,19 @@ class Parser {
             ->transform(kEpromType);
         convert
             .add_option("--from", options.from,
-                        "format of INPUT: bin (the default), hex, xhex or\nsrec")
+                        "format of INPUT: bin, hex, xhex or srec; default:\nby INPUT's name as "
+                        "FILE's in write, else by its\nfirst line")
             ->type_name("F")
             ->transform(kFormat);
-        convert.add_option("--to", options.to, "format of OUTPUT (default: that of INPUT)")
+        convert
+            .add_option("--to", options.to,
+                        "format of OUTPUT; default: by OUTPUT's name, else\nthat of INPUT")
             ->type_name("F")
             ->transform(kFormat);
+        convert.add_flag("--crop", options.crop, kCrop);
+        convert.add_flag("--sparse", options.sparse,
+                         "HEX and S-record OUTPUT: records only for the\nbytes that are not the "
+                         "fill value (default: every\nbyte)");
         convert.add_flag("-q,--quiet", invocation_.quiet, "print errors and warnings only");
         convert.add_flag("--json", invocation_.json, "print events as JSON lines on stdout");
         convert.add_option("--start", options.start, "first address (hexadecimal; default 0)")
@@ -493,7 +520,13 @@ class Parser {
                         "HEX or S-record file address of the EPROM's first\nbyte (default 0)")
             ->type_name("A")
             ->check(kHexAddress);
-        convert.footer("A and BYTE are hexadecimal without prefix.");
+        convert.footer(
+            "A and BYTE are hexadecimal without prefix.\n"
+            "Formats: --from and --to when given; else each file's name (as in write);\n"
+            "else INPUT's first line (HEX or S-record text, else bin) and, for OUTPUT,\n"
+            "INPUT's format. Text in an INPUT taken as bin by its name is refused unless\n"
+            "--from bin is given. Between text formats the start address record (Intel\n"
+            "HEX 03 or 05, S-record S7, S8 or S9) is kept; plain hex has none.");
 
         // `tarvex help [COMMAND]` shows the same texts as --help.
         help_ = app_.add_subcommand("help", "")->group("");
@@ -566,15 +599,18 @@ class Parser {
             ->required()
             ->type_name("T")
             ->transform(kEpromType);
+        const bool loads = std::string_view(name) != "read";
         command
             .add_option("--format", invocation_.fileType,
-                        "FILE's format: bin (binary image), hex (Intel HEX,\n"
-                        "addresses up to FFFF), xhex (Intel HEX extended) or\n"
-                        "srec (Motorola S-records); default: xhex for a name\n"
-                        "ending in .hex, .ihx or .ihex, srec for .s19, .s28,\n"
-                        ".s37, .srec or .mot, else bin; HEX text taken as\n"
-                        "bin by its name is refused unless --format bin\n"
-                        "is given")
+                        std::string("FILE's format: bin (binary image), hex (Intel HEX,\n"
+                                    "addresses up to FFFF), xhex (Intel HEX extended) or\n"
+                                    "srec (Motorola S-records); default: ") +
+                            kFormatByName +
+                            (loads ? ";\nfor - and other names the first line decides (HEX\n"
+                                     "or S-record text, else bin); text in a FILE taken\n"
+                                     "as bin by its name is refused unless --format bin\n"
+                                     "is given"
+                                   : ", else\nbin"))
             ->type_name("F")
             ->transform(kFormat);
         command
@@ -595,7 +631,7 @@ class Parser {
                 "--hex-base E000 puts\nrecords E000-FFFF at 0000-1FFF")
             ->type_name("A")
             ->check(kHexAddress);
-        command.footer(kRangeFooter + ("\n" + note));
+        command.footer(kRangeFooter + ("\n" + note) + kFormatRule);
         return command;
     }
 
@@ -661,10 +697,32 @@ class Parser {
                     "cannot be - (standard output) too",
                     command);
             }
-            const std::uint8_t from = convert.from.value_or(0);
-            invocation_.convert.hexBase =
-                HexBase(command, from != 0 || convert.to.value_or(from) != 0,
-                        FindEpromType(convert.type)->epromEnd);
+            ConvertInvocation& options = invocation_.convert;
+            const std::optional<std::uint8_t> from =
+                convert.from ? convert.from : FileTypeForName(convert.input);
+            std::optional<std::uint8_t> to = convert.to;
+            if (!to) {
+                to = FileTypeForName(convert.output);
+            }
+            if (!to) {
+                to = from;  // undecided too while INPUT's format is
+            }
+            // Undecided formats are settled by INPUT's first line; the rest is known now.
+            const bool maybeText = !from || *from != 0 || !to || *to != 0;
+            options.hexBaseGiven = app_.get_subcommand(command)->count("--hex-base") > 0;
+            options.hexBase = HexBase(command, maybeText, FindEpromType(convert.type)->epromEnd);
+            if (options.crop && from && *from == 0) {
+                throw UsageError(
+                    "convert: --crop applies to HEX and S-record INPUT (--from hex, "
+                    "xhex or srec)",
+                    command);
+            }
+            if (options.sparse && to && *to == 0) {
+                throw UsageError(
+                    "convert: --sparse applies to HEX and S-record OUTPUT (--to hex, "
+                    "xhex or srec)",
+                    command);
+            }
             return;
         }
         if (command == "reset") {
@@ -710,9 +768,14 @@ class Parser {
                              command);
         }
         CLI::App& options = *app_.get_subcommand(command);
-        invocation_.formatGiven = options.count("--format") > 0;
-        if (!invocation_.formatGiven) {
-            invocation_.fileType = FileTypeForName(invocation_.file);
+        if (options.count("--format") > 0) {
+            invocation_.formatFrom = FormatFrom::Option;
+        } else if (const auto byName = FileTypeForName(invocation_.file)) {
+            invocation_.fileType = *byName;
+        } else {
+            // A file read back has no first line to go by.
+            invocation_.fileType = 0;
+            invocation_.formatFrom = command == "read" ? FormatFrom::Name : FormatFrom::Content;
         }
         const EpromTypeInfo* type = FindEpromType(invocation_.type);
         invocation_.end = type->epromEnd;
@@ -735,7 +798,22 @@ class Parser {
                                  " is after --end " + HexAddress(invocation_.end),
                              command);
         }
-        invocation_.hexBase = HexBase(command, invocation_.fileType != 0, type->epromEnd);
+        const bool maybeText =
+            invocation_.fileType != 0 || invocation_.formatFrom == FormatFrom::Content;
+        invocation_.hexBaseGiven = options.count("--hex-base") > 0;
+        invocation_.hexBase = HexBase(command, maybeText, type->epromEnd);
+        if (invocation_.crop && !maybeText) {
+            throw UsageError(Where() +
+                                 "--crop applies to HEX and S-record files (--format hex, xhex "
+                                 "or srec)",
+                             command);
+        }
+        if (invocation_.sparse && invocation_.fileType == 0) {
+            throw UsageError(Where() +
+                                 "--sparse applies to HEX and S-record files (--format hex, "
+                                 "xhex or srec)",
+                             command);
+        }
         if (command == "read" && invocation_.fileType == 2 &&
             std::uint64_t{invocation_.hexBase} + invocation_.end > 0xFFFFF) {
             throw UsageError(Where() + "--hex-base " + hexBaseText_ +
@@ -814,7 +892,8 @@ class Parser {
             throw UsageError("dump --emulator takes no FILE, but got '" + invocation_.file + "'",
                              "dump");
         }
-        for (const char* option : {"--format", "--start", "--end", "--allow-empty", "--hex-base"}) {
+        for (const char* option :
+             {"--format", "--start", "--end", "--allow-empty", "--hex-base", "--crop"}) {
             if (options.count(option) > 0) {
                 throw UsageError(
                     std::string("option ") + option + " does not apply to dump --emulator", "dump");
@@ -861,7 +940,7 @@ class Parser {
 
 }  // namespace
 
-std::uint8_t FileTypeForName(const std::string& file) {
+std::optional<std::uint8_t> FileTypeForName(const std::string& file) {
     if (EndsWith(file, ".hex") || EndsWith(file, ".ihx") || EndsWith(file, ".ihex")) {
         return 2;
     }
@@ -870,7 +949,17 @@ std::uint8_t FileTypeForName(const std::string& file) {
             return 3;
         }
     }
-    return 0;
+    for (const char* suffix : {".bin", ".rom", ".img", ".raw"}) {
+        if (EndsWith(file, suffix)) {
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+const char* FormatWord(std::uint8_t fileType) {
+    constexpr const char* kWords[] = {"bin", "hex", "xhex", "srec"};
+    return fileType < 4 ? kWords[fileType] : "?";
 }
 
 Invocation ParseCommandLine(const std::vector<std::string>& args) {

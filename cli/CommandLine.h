@@ -26,14 +26,23 @@ enum class ResetState { Hold, Release };
 inline constexpr std::uint32_t kDefaultResetMs = 1000;
 inline constexpr std::uint32_t kMaxResetMs = 10000;
 
+// Where a FILE's format came from: its option, its name, or (for - and names that say
+// nothing) the file's first line, looked at when it is loaded.
+enum class FormatFrom { Option, Name, Content };
+
 // `convert`'s options; it touches no port.
 struct ConvertInvocation {
     std::string input, output;
     std::uint16_t type = 0;
-    std::optional<std::uint8_t> from, to;  // FileType; --to defaults to --from, --from to bin
+    // FileType, as given; without --from INPUT's name or content decides, without --to
+    // OUTPUT's name or else INPUT's format.
+    std::optional<std::uint8_t> from, to;
     // Hexadecimal texts, checked against the type the way the Options window checks them.
     std::optional<std::string> start, end, fill;
     std::uint32_t hexBase = 0;  // --hex-base: the HEX file address of EPROM byte 0
+    bool hexBaseGiven = false;
+    bool crop = false;    // leave out what lies outside the range
+    bool sparse = false;  // HEX and S-record output: no records for fill bytes
 };
 
 // `test`'s options.
@@ -55,14 +64,17 @@ struct Invocation {
     std::optional<std::string> help;  // --help: the text to show
     bool version = false;
 
-    std::string command;                      // detect, write, read, verify, reset, test, dump,
-                                              // convert
-    std::string file;                         // write, read, verify, dump
-    std::uint16_t type = 0;                   // --type
-    std::uint32_t start = 0;                  // --start, buffer index
-    std::uint32_t end = 0;                    // --end (defaults to the type's last address)
-    std::uint8_t fileType = 0;                // --format: 0 bin, 1 hex, 2 xhex, 3 srec
-    bool formatGiven = false;                 // --format given; else it follows FILE's name
+    std::string command;                       // detect, write, read, verify, reset, test, dump,
+                                               // convert
+    std::string file;                          // write, read, verify, dump
+    std::uint16_t type = 0;                    // --type
+    std::uint32_t start = 0;                   // --start, buffer index
+    std::uint32_t end = 0;                     // --end (defaults to the type's last address)
+    std::uint8_t fileType = 0;                 // --format: 0 bin, 1 hex, 2 xhex, 3 srec
+    FormatFrom formatFrom = FormatFrom::Name;  // with Content, fileType is decided at the load
+    bool hexBaseGiven = false;
+    bool crop = false;                        // write, verify, dump: --crop
+    bool sparse = false;                      // read: --sparse
     bool allowEmpty = false;                  // write, verify: --allow-empty
     bool verify = true;                       // write without --no-verify
     std::uint32_t resetMs = kDefaultResetMs;  // --reset-ms, or the MS of reset pulse
@@ -96,8 +108,11 @@ class UsageError : public std::runtime_error {
 // command line never touches the emulator.
 Invocation ParseCommandLine(const std::vector<std::string>& args);
 
-// The format a FILE's name suggests: xhex for .hex, .ihx and .ihex, srec for .s19, .s28,
-// .s37, .srec and .mot (any case), else bin.
-std::uint8_t FileTypeForName(const std::string& file);
+// The format a FILE's name says: xhex for .hex, .ihx and .ihex, srec for .s19, .s28, .s37,
+// .srec and .mot, bin for .bin, .rom, .img and .raw (any case); nothing for other names.
+std::optional<std::uint8_t> FileTypeForName(const std::string& file);
+
+// The word of a FileType: bin, hex, xhex or srec.
+const char* FormatWord(std::uint8_t fileType);
 
 }  // namespace tarvex::cli

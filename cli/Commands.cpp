@@ -30,6 +30,7 @@
 #include "cli/Convert.h"
 #include "cli/Dump.h"
 #include "cli/Files.h"
+#include "cli/ImageLoad.h"
 #include "cli/TerminalHost.h"
 #include "cli/Test.h"
 #include "cli/Watch.h"
@@ -40,6 +41,7 @@
 #include "image/HexText.h"
 #include "image/ImageModel.h"
 #include "image/SafeOutputFile.h"
+#include "image/TextFormat.h"
 #include "link/Differential.h"
 #include "link/Emulator.h"
 #include "link/IoPort.h"
@@ -245,6 +247,7 @@ class Session {
     std::unique_ptr<EmulatorLink> link_;
     SafeOutputFile output_;
     std::vector<std::pair<std::uint16_t, std::uint8_t>> controlBefore_;
+    bool formatSaid_ = false;  // what a FILE's first line made of it, said once
 };
 
 int Session::Dispatch() {
@@ -480,33 +483,6 @@ std::string Session::Diagnose(std::uint16_t base) {
     return text + ", nibble echo";
 }
 
-// True when the first bytes are plainly a line of Intel HEX text: ':', then hexadecimal
-// digits whose count, length and checksum agree, then a line end.
-bool LooksLikeIntelHex(const std::uint8_t* bytes, std::size_t size) {
-    auto digit = [](std::uint8_t c) {
-        return c >= '0' && c <= '9'   ? c - '0'
-               : c >= 'A' && c <= 'F' ? c - 'A' + 10
-               : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                      : -1;
-    };
-    if (size < 13 || bytes[0] != ':') {
-        return false;
-    }
-    std::size_t end = 1;
-    while (end < size && digit(bytes[end]) >= 0) {
-        ++end;
-    }
-    if (end == size || (bytes[end] != '\r' && bytes[end] != '\n') || end < 11 || end % 2 == 0) {
-        return false;
-    }
-    unsigned sum = 0;
-    for (std::size_t i = 1; i < end; i += 2) {
-        sum += static_cast<unsigned>(digit(bytes[i]) * 16 + digit(bytes[i + 1]));
-    }
-    const auto count = static_cast<std::size_t>(digit(bytes[1]) * 16 + digit(bytes[2]));
-    return end == 11 + 2 * count && (sum & 0xFF) == 0;
-}
-
 int Session::LoadImage() {
     return LoadFile(invocation_.file, image_);
 }
@@ -527,20 +503,62 @@ int Session::LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into
     image.BufferEnd = invocation_.end;
     image.HexBase = invocation_.hexBase;
     const std::string name = PrintableName(file);
-    if (invocation_.fileType != 0) {
-        // Looked at from outside only, so that a pipe reaches the loader unread.
+    CommandFiles files;
+    std::uint8_t fileType = invocation_.fileType;
+    std::optional<std::string> head;
+    if (invocation_.formatFrom == FormatFrom::Content) {
+        // Looked at from outside first, so that a FIFO is not opened for nothing.
         if (const std::string cause = InputFileProblem(file); !cause.empty()) {
             return Fail(kExitFileError, "cannot open " + name + ": " + cause);
         }
-        image.FileType = invocation_.fileType;
-        AboutFile host(host_, name);
-        CommandFiles files;
-        FileLoader loader(image, host, files);
-        loader.LoadFileToBuffer(file);
-        // The loader has said what failed and where.
-        return image.ReadError && !Stopped() ? kExitFileError : kExitSuccess;
+        head = files.Peek(file, kTextFormatProbe);
+        if (!head) {
+            if (Stopped()) {
+                return kExitSuccess;  // a FIFO without a writer, given up on
+            }
+            const std::string cause = InputFileProblem(file);
+            return Fail(kExitFileError,
+                        "cannot read " + name + ": " + (cause.empty() ? "read error" : cause));
+        }
+        const auto text =
+            TextFormatOf(reinterpret_cast<const std::uint8_t*>(head->data()), head->size());
+        fileType = text.value_or(0);
+        if (!formatSaid_) {
+            host_.Note(name + ": " + PickedFormatNote(text));
+            formatSaid_ = true;
+        }
+        if (fileType == 0 && (invocation_.hexBaseGiven || invocation_.crop)) {
+            return Fail(kExitUsage, std::string(invocation_.crop ? "--crop" : "--hex-base") +
+                                        " applies to HEX and S-record files, and " + name +
+                                        " holds neither (give --format to load it as one)");
+        }
     }
-    CommandFiles files;
+    if (fileType != 0) {
+        // Looked at from outside only, so that a pipe reaches the loader unread.
+        if (!head) {
+            if (const std::string cause = InputFileProblem(file); !cause.empty()) {
+                return Fail(kExitFileError, "cannot open " + name + ": " + cause);
+            }
+        }
+        image.FileType = fileType;
+        AboutFile host(host_, name);
+        FileLoader loader(image, host, files);
+        loader.SetOptions({invocation_.crop, true});
+        loader.LoadFileToBuffer(file);
+        if (Stopped()) {
+            return kExitSuccess;
+        }
+        if (image.ReadError) {
+            // The loader has said what failed and where; this says what would cure it.
+            const std::string hint =
+                LoadFailureHint(loader.Report(), image, type->number, "--format");
+            return hint.empty() ? kExitFileError : Fail(kExitFileError, name + ": " + hint);
+        }
+        if (const std::string note = LeftOutNote(loader.Report(), image); !note.empty()) {
+            host_.Note(name + ": " + note);
+        }
+        return kExitSuccess;
+    }
     FileLoader loader(image, host_, files);
     if (!loader.OpenImageFile(file)) {
         if (Stopped()) {
@@ -563,13 +581,11 @@ int Session::LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into
         return Fail(kExitFileError,
                     name + " is empty (give --allow-empty to use the range filled with FF)");
     }
-    if (!invocation_.formatGiven &&
-        LooksLikeIntelHex(&image.DataBuffer[invocation_.start],
-                          std::min<std::uint64_t>(files.BytesRead(), Size()))) {
-        return Fail(kExitUsage, name +
-                                    " looks like Intel HEX text, not a binary image: give "
-                                    "--format xhex (or hex) to load its records, or --format bin "
-                                    "to load its characters as bytes");
+    if (invocation_.formatFrom == FormatFrom::Name) {
+        if (const auto text = TextFormatOf(&image.DataBuffer[invocation_.start],
+                                           std::min<std::uint64_t>(files.BytesRead(), Size()))) {
+            return Fail(kExitUsage, TextAsBinaryComplaint(name, *text, "--format"));
+        }
     }
     struct stat info {};
     if (file != "-" && stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
@@ -610,10 +626,10 @@ int Session::SaveImage() {
     model_->BufferStart = invocation_.start;
     model_->BufferEnd = invocation_.end;
     model_->HexBase = invocation_.hexBase;
-    model_->HexBase = invocation_.hexBase;
     CommandFiles files(&output_, invocation_.file);
     AboutFile host(host_, File());
     FileWriter writer(*model_, host, files);
+    writer.SetSparse(invocation_.sparse);
     writer.SaveBufferToFile(invocation_.file);
     if (!writer.SaveFailed()) {
         return kExitSuccess;

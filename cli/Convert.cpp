@@ -1,17 +1,20 @@
 #include "cli/Convert.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <optional>
 
 #include "cli/Files.h"
+#include "cli/ImageLoad.h"
 #include "host/Host.h"
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
 #include "image/ImageModel.h"
 #include "image/RangeEdit.h"
 #include "image/SafeOutputFile.h"
+#include "image/TextFormat.h"
 #include "link/Emulator.h"
 
 namespace tarvex::cli {
@@ -60,14 +63,21 @@ bool ApplyField(ImageModel& model, Host& host, RangeField field,
 int RunConvert(const ConvertInvocation& arguments, JsonEvents* events, std::uint64_t* bytes,
                bool quiet) {
     const EpromTypeInfo* type = FindEpromType(arguments.type);
-    const std::uint8_t from = arguments.from.value_or(0);
-    const std::uint8_t to = arguments.to.value_or(from);
 
     CaptionHost host(events, quiet);
     const auto say = [events](const std::string& text) {
         std::cerr << "tarvex: " << text << '\n';
         if (events) {
             events->Error(text);
+        }
+    };
+    // Commentary, like progress: what a first line made of INPUT, what --crop left out.
+    const auto note = [events, quiet](const std::string& text) {
+        if (!quiet) {
+            std::cerr << "tarvex: " << text << '\n';
+        }
+        if (events) {
+            events->Message(MessageCaption(MessageKind::Information), text);
         }
     };
     // The model is 128 KiB: keep it off the stack.
@@ -89,18 +99,68 @@ int RunConvert(const ConvertInvocation& arguments, JsonEvents* events, std::uint
 
     const std::string& input = arguments.input;
     const std::string& output = arguments.output;
+    const std::string name = PrintableName(input);
     // The window would say "Input file not found!" for any file it cannot open; a command
     // line says what is wrong with it.
     if (const std::string cause = InputFileProblem(input); !cause.empty()) {
-        say("cannot open " + PrintableName(input) + ": " + cause);
+        say("cannot open " + name + ": " + cause);
         return kFailed;
     }
+    // The first line settles an undecided format and catches text about to be taken as bytes;
+    // the loader then reads on from there, so a pipe is read once.
     CommandFiles files;
+    const std::optional<std::string> head = files.Peek(input, kTextFormatProbe);
+    if (!head) {
+        const std::string cause = InputFileProblem(input);
+        say("cannot read " + name + ": " + (cause.empty() ? "read error" : cause));
+        return kFailed;
+    }
+    const auto text =
+        TextFormatOf(reinterpret_cast<const std::uint8_t*>(head->data()), head->size());
+    const std::optional<std::uint8_t> byName = FileTypeForName(input);
+    std::uint8_t from = 0;
+    if (arguments.from) {
+        from = *arguments.from;
+    } else if (byName) {
+        from = *byName;
+        if (from == 0 && text) {
+            say(TextAsBinaryComplaint(name, *text, "--from"));
+            return kUsage;
+        }
+    } else {
+        from = text.value_or(0);
+        note(name + ": " + PickedFormatNote(text));
+    }
+    const std::uint8_t to = arguments.to ? *arguments.to : FileTypeForName(output).value_or(from);
+    if (from == 0 && to == 0 && arguments.hexBaseGiven) {
+        say("--hex-base applies to HEX and S-record files, and both " + name + " and " +
+            PrintableName(output) + " are binary images");
+        return kUsage;
+    }
+    if (from == 0 && arguments.crop) {
+        say("--crop applies to HEX and S-record INPUT, and " + name + " is a binary image");
+        return kUsage;
+    }
+    if (to == 0 && arguments.sparse) {
+        say("--sparse applies to HEX and S-record OUTPUT, and " + PrintableName(output) +
+            " is a binary image");
+        return kUsage;
+    }
+
     model->FileType = from;
     FileLoader loader(*model, host, files);
+    loader.SetOptions({arguments.crop, true});
     loader.LoadFileToBuffer(input);
     if (model->ReadError) {
+        if (const std::string hint =
+                LoadFailureHint(loader.Report(), *model, type->number, "--from");
+            !hint.empty()) {
+            say(name + ": " + hint);
+        }
         return kFailed;
+    }
+    if (const std::string left = LeftOutNote(loader.Report(), *model); !left.empty()) {
+        note(name + ": " + left);
     }
     model->FileType = to;
     // The output is prepared as late as this, so that a failed load leaves no trace of it;
@@ -115,6 +175,19 @@ int RunConvert(const ConvertInvocation& arguments, JsonEvents* events, std::uint
     }
     CommandFiles outputs(&file, output);
     FileWriter writer(*model, host, outputs);
+    writer.SetSparse(arguments.sparse);
+    // The entry point goes from text to text; a binary image has none to give or take.
+    const std::optional<StartAddress>& start = loader.Report().start;
+    if (from != 0 && start) {
+        if (to == 2 || to == 3) {
+            writer.SetStartAddress(start);
+        } else if (to == 1) {
+            char address[16];
+            std::snprintf(address, sizeof address, "%04X", static_cast<unsigned>(start->Linear()));
+            note(name + ": the start address " + address +
+                 " is not kept: plain Intel HEX has no record for it (--to xhex keeps it)");
+        }
+    }
     writer.SaveBufferToFile(output);
     if (writer.SaveFailed() && !file.Error().empty()) {
         say(file.Error());

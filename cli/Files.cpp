@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -82,8 +83,55 @@ class CommandFiles::Output final : public OutputFile {
     SafeOutputFile& file_;
 };
 
+// An opened file whose first bytes were read already.
+class CommandFiles::Replay final : public InputFile {
+  public:
+    Replay(std::string head, std::unique_ptr<InputFile> rest)
+        : head_(std::move(head)), rest_(std::move(rest)) {}
+    IoResult Read(void* data, std::size_t size) override {
+        const std::size_t first = std::min(size, head_.size() - served_);
+        std::memcpy(data, head_.data() + served_, first);
+        served_ += first;
+        if (first == size) {
+            return {first, false};
+        }
+        IoResult result = rest_->Read(static_cast<char*>(data) + first, size - first);
+        result.count += first;
+        return result;
+    }
+    bool Close() override { return rest_->Close(); }
+
+  private:
+    std::string head_;
+    std::size_t served_ = 0;
+    std::unique_ptr<InputFile> rest_;
+};
+
+std::optional<std::string> CommandFiles::Peek(const std::string& name, std::size_t size) {
+    std::unique_ptr<InputFile> file = NativeFileSystem().OpenForReading(InputName(name));
+    if (!file) {
+        return std::nullopt;
+    }
+    std::string head(size, '\0');
+    const IoResult result = file->Read(head.data(), size);
+    if (result.error) {
+        file->Close();
+        return std::nullopt;
+    }
+    head.resize(result.count);
+    peekedName_ = name;
+    peeked_ = head;
+    peekedFile_ = std::move(file);
+    return head;
+}
+
 std::unique_ptr<InputFile> CommandFiles::OpenForReading(const std::string& name) {
-    std::unique_ptr<InputFile> real = NativeFileSystem().OpenForReading(InputName(name));
+    std::unique_ptr<InputFile> real;
+    if (peekedFile_ && name == peekedName_) {
+        real = std::make_unique<Replay>(std::move(peeked_), std::move(peekedFile_));
+    } else {
+        real = NativeFileSystem().OpenForReading(InputName(name));
+    }
     return real ? std::make_unique<Input>(std::move(real), bytesRead_) : nullptr;
 }
 

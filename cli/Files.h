@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -30,17 +31,26 @@ class CommandFiles final : public FileSystem {
 
     std::uint64_t BytesRead() const { return bytesRead_; }
 
+    // Opens `name` and reads its first `size` bytes (fewer at its end); the next
+    // OpenForReading of the same name hands out that open file, these bytes first, so a
+    // pipe is read once. Null when it does not open or the read fails.
+    std::optional<std::string> Peek(const std::string& name, std::size_t size);
+
     std::unique_ptr<InputFile> OpenForReading(const std::string& name) override;
     std::unique_ptr<OutputFile> CreateOutput(const std::string& target) override;
 
   private:
     class Input;
     class Output;
+    class Replay;
 
     SafeOutputFile* output_;
     std::string target_;
     bool handedOut_ = false;
     std::uint64_t bytesRead_ = 0;
+    std::string peekedName_;
+    std::string peeked_;
+    std::unique_ptr<InputFile> peekedFile_;
 };
 
 }  // namespace tarvex::cli

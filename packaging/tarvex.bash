@@ -17,16 +17,17 @@ _tarvex_command_options() {
     case $1 in
         detect) options="--leave" ;;
         write)
-            options="$_tarvex_image_options --no-verify --allow-empty --reset-ms --watch
+            options="$_tarvex_image_options --no-verify --allow-empty --crop --reset-ms --watch
                 --changed-only --verify"
             ;;
-        read) options="$_tarvex_image_options --leave" ;;
-        verify) options="$_tarvex_image_options --leave --allow-empty" ;;
-        dump) options="$_tarvex_image_options --leave --emulator --page --allow-empty" ;;
+        read) options="$_tarvex_image_options --leave --sparse" ;;
+        verify) options="$_tarvex_image_options --leave --allow-empty --crop" ;;
+        dump) options="$_tarvex_image_options --leave --emulator --page --allow-empty --crop" ;;
         reset) options="--from" ;;
         test) options="--type --passes --lines --count --seconds" ;;
         convert)
-            echo "-h --help --type --from --to -q --quiet --json --start --end --fill --hex-base"
+            echo "-h --help --type --from --to -q --quiet --json --start --end --fill --hex-base
+                --crop --sparse"
             return
             ;;
         help)

@@ -111,6 +111,7 @@ class CliTest : public ::testing::Test {
                   ":0100000001FE\r\n:0100010002FC\r\n:0100020003FA \r\n:00000001FF\r\n");
         WriteText(work_ / "good.hex", ":0100000001FE\r\n:00000001FF\r\n");
         WriteText(work_ / "good.txt", ReadText(work_ / "good.hex"));
+        WriteText(work_ / "hextext.bin", ReadText(work_ / "good.hex"));
         WriteText(work_ / "broken.s19", "S104000001FA\nS4030000FC\n");
         WriteText(work_ / "good.S28", "S20500000001F9\n");
         WriteText(work_ / "empty.bin", "");
@@ -383,8 +384,11 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
                "--reset-ms", "0"}, 0, "", {}, true},
     StatusCase{"HexFileByItsName", "sim", {"-q", "write", "good.hex", "--type", "2764",
                "--reset-ms", "0"}, 0, "", {}, true},
-    StatusCase{"HexTextLoadedAsBinary", "sim", {"write", "good.txt", "--type", "2764"}, 2, "",
-               {"good.txt looks like Intel HEX text", "--format"}},
+    StatusCase{"HexTextLoadedAsBinary", "sim", {"write", "hextext.bin", "--type", "2764"}, 2, "",
+               {"hextext.bin looks like Intel HEX text", "--format"}},
+    StatusCase{"HexTextOfAnotherNameLoadsAsHex", "sim", {"write", "good.txt", "--type", "2764",
+               "--reset-ms", "0"}, 0, "wrote 8192 bytes", {"good.txt: Intel HEX text, loaded as "
+               "xhex"}, true},
     StatusCase{"EmptyFile", "sim", {"write", "empty.bin", "--type", "2764"}, 4, "",
                {"empty.bin is empty (give --allow-empty"}},
     StatusCase{"DevNull", "sim", {"verify", "/dev/null", "--type", "2764"}, 4, "",

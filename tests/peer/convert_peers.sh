@@ -21,9 +21,9 @@ run start_past_eprom 2 "Error: Incorrect buffer start selected!" good.hex o --ty
 run missing_input 4 "tarvex: cannot open missing.hex: No such file or directory" missing.hex o --type 2764
 run empty_hex 4 "Error: No EOF record found" empty.hex o --type 2764 --from hex
 run empty_srec 4 "Error: No data found" empty.hex o --type 2764 --from srec
-run device_name 4 "Error: Invalid file name" good.hex NUL --type 2764
-run missing_folder 4 "tarvex: cannot write no/such/o.bin: No such file or directory" good.hex no/such/o.bin --type 2764
-run plain_hex_too_high 4 "Error: Target address above FFFFh" good.hex o.hex --type 27010 --to hex
+run device_name 4 "Error: Invalid file name" good.hex NUL --type 2764 --quiet
+run missing_folder 4 "tarvex: cannot write no/such/o.bin: No such file or directory" good.hex no/such/o.bin --type 2764 -q
+run plain_hex_too_high 4 "Error: Target address above FFFFh" good.hex o.hex --type 27010 --to hex -q
 run good_hex 0 "Information: Load range : 00000...0000F" good.hex good.bin --type 2764 --from hex
 
 command -v srec_cat >/dev/null && command -v objcopy >/dev/null && command -v perl >/dev/null ||
