@@ -47,8 +47,10 @@ same() { cmp -s "$2" "$3" || fail "$1: $2 differs from $3"; }
 # One rule for formats: the option, else the name, else the first line.
 row hex_name_to_bin_name 0 "Load range : 0E000...0FFFF" \
     convert e000.hex out.bin --type 2764 --hex-base E000 && same hex_to_bin out.bin rom.bin
-row bin_name_to_hex_name 0 "" convert rom.bin out.hex --type 2764 &&
-    srec_cat out.hex -intel -o back.bin -binary && same bin_to_hex back.bin rom.bin
+row bin_name_to_hex_name 0 "" convert rom.bin out.hex --type 2764 && {
+    srec_cat out.hex -intel -o back.bin -binary 2>/dev/null || fail "bin_to_hex: no Intel HEX"
+    same bin_to_hex back.bin rom.bin
+}
 stdin=e000.hex row hex_base_on_stdin 0 "Intel HEX text, loaded as xhex" \
     convert - out2.bin --type 2764 --hex-base E000 && same hex_base_on_stdin out2.bin rom.bin
 stdin=e000.s19 row srec_on_stdin_loads_as_srec 0 "S-record text, loaded as srec" \
