@@ -4,11 +4,13 @@
 #include <vector>
 
 #include "app/MainForm.h"
+#include "host/StandardStreams.h"
 #include "host/Version.h"
 #include "link/PortBackends.h"
 #include "view/OptionsForm.h"
 
 int main(int argc, char* argv[]) {
+    tarvex::KeepStandardDescriptorsOpen();
     // Taken before Qt removes the options it knows (-style, -reverse, ...) and as raw bytes,
     // so every argument counts and a file name in any encoding still opens.
     const std::vector<std::string> arguments(argv + 1, argv + argc);

@@ -615,6 +615,24 @@ TEST_F(CliTest, StandardOutputIsWrittenInPlace) {
     EXPECT_FALSE(fs::exists(work_ / "-"));
 }
 
+// Started with a standard descriptor closed, the files a run opens must not take its place.
+TEST_F(CliTest, ClosedStandardDescriptorsGetNoFileOfTheRun) {
+    ASSERT_EQ(Run("sim", {"-q", "write", "image.bin", "--type", "2764", "--reset-ms", "0"}).status,
+              0);
+    const std::string image = ReadText(work_ / "image.bin");
+    for (const char* closed : {" 2>&-", " >&-", " >&- 2>&-", " <&-"}) {
+        SCOPED_TRACE(closed);
+        for (const char* json : {"", "--json"}) {
+            fs::remove(work_ / "back.bin");
+            std::string command = "cd '" + work_.string() + "' && TARVEX_IO=sim exec '" +
+                                  TARVEX_CLI_PATH "' " + json + " read back.bin --type 2764";
+            const int status = std::system((command + " >../out 2>../err" + closed).c_str());
+            EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << json;
+            EXPECT_EQ(ReadText(work_ / "back.bin"), image) << json;
+        }
+    }
+}
+
 TEST_F(CliTest, TraceThatCannotBeWrittenOrIsTheImageFailsTheCommand) {
     const RunResult full = Run("sim", kWrite, false, "/dev/full");
     EXPECT_EQ(full.status, 4);
