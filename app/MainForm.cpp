@@ -713,4 +713,10 @@ MessageAnswer TMain::ShowMessage(MessageKind kind, const std::string& text,
     });
 }
 
+MessageAnswer TMain::AskYesNoCancel(MessageKind kind, const std::string& text) {
+    return OnWindowThread([this, kind, text] {
+        return ShowYesNoCancelBox(isVisible() ? this : nullptr, kind, text);
+    });
+}
+
 }  // namespace tarvex

@@ -83,6 +83,7 @@ class TMain : public QWidget, public Host {
     void SetEpromTypeText(const std::string& text) override;
     MessageAnswer ShowMessage(MessageKind kind, const std::string& text,
                               MessageButtons buttons) override;
+    MessageAnswer AskYesNoCancel(MessageKind kind, const std::string& text) override;
     void SetCaption(const std::string& caption) override;
     void SetPortSelectText(const std::string& text) override;
     void SetInFileText(const std::string& text) override;

@@ -12,11 +12,16 @@
 
 #include <sys/stat.h>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "app/IndicatorLamp.h"
 #include "app/MainForm.h"
 #include "image/FileLoader.h"
+#include "image/FileSystem.h"
 #include "image/FileWriter.h"
+#include "image/TextFormat.h"
 
 namespace tarvex {
 namespace {
@@ -133,6 +138,34 @@ bool IsPipe(const std::string& name) {
 
 constexpr const char* kPipeRefused = "The file is a pipe (FIFO): choose a regular file";
 
+// The text format that a regular file plainly is in, by its first bytes. A descriptor
+// (/dev/stdin) is not looked at: the peek would take the bytes the loader is to read.
+std::optional<std::uint8_t> TextFormatOfFile(const std::string& name) {
+    struct stat info {};
+    if (DescriptorOf(name) || ::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<InputFile> file = NativeFileSystem().OpenForReading(name);
+    if (!file) {
+        return std::nullopt;  // the loader says why
+    }
+    std::array<std::uint8_t, kTextFormatProbe> head{};
+    const IoResult got = file->Read(head.data(), head.size());
+    file->Close();
+    return got.error ? std::nullopt : TextFormatOf(head.data(), got.count);
+}
+
+std::string LoadAsTextQuestion(std::uint8_t fileType) {
+    return fileType == 3 ? "The file looks like Motorola S-record text, not a binary image.\r"
+                           "Yes: load its records as Motorola S-records\r"
+                           "No: load its characters as a binary image\r"
+                           "Cancel: load nothing"
+                         : "The file looks like Intel HEX text, not a binary image.\r"
+                           "Yes: load its records as Intel HEX extended\r"
+                           "No: load its characters as a binary image\r"
+                           "Cancel: load nothing";
+}
+
 }  // namespace
 
 void TMain::ReadFileClick() {
@@ -158,8 +191,30 @@ void TMain::ReadFileClick() {
         ShowMessage(MessageKind::Error, "Input file not found!", MessageButtons::Ok);
         return;
     }
+    // Text from a toolchain (sdcc's .ihx) taken as a binary image would load its characters
+    // and go into the target on Write: ask first. The answer holds for this load only.
+    std::uint8_t format = model_.FileType;
+    if (format == 0) {
+        if (const std::optional<std::uint8_t> text = TextFormatOfFile(name)) {
+            switch (AskYesNoCancel(MessageKind::Confirm, LoadAsTextQuestion(*text))) {
+                case MessageAnswer::Yes:
+                    format = *text;
+                    break;
+                case MessageAnswer::No:
+                    break;
+                default:
+                    // Nothing is stored; the file named in InFile is not what the buffer holds.
+                    model_.ReadError = true;
+                    LastResult->SetState(Lamp::Red);
+                    return;
+            }
+        }
+    }
     FileLoader loader(model_, *this);
-    loader.LoadFileToBuffer(name);
+    {
+        const QScopedValueRollback once(model_.FileType, format);
+        loader.LoadFileToBuffer(name);
+    }
     LastResult->SetState(model_.ReadError ? Lamp::Red : Lamp::Green);
 }
 

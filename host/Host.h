@@ -36,6 +36,11 @@ class Host {
     // A modal message box; returns the button that closed it.
     virtual MessageAnswer ShowMessage(MessageKind kind, const std::string& text,
                                       MessageButtons buttons) = 0;
+    // A modal message box with "&Yes", "&No" and "Cancel", for a question with two ways
+    // forward. A host that cannot ask answers Cancel, so nothing is done on its behalf.
+    virtual MessageAnswer AskYesNoCancel(MessageKind /*kind*/, const std::string& /*text*/) {
+        return MessageAnswer::Cancel;
+    }
 
     // What the batch run changes in the main window.
     virtual void SetCaption(const std::string& /*caption*/) {}

@@ -22,13 +22,9 @@ QMessageBox::Icon IconFor(MessageKind kind) {
     return QMessageBox::NoIcon;
 }
 
-}  // namespace
-
-MessageAnswer ShowMessageBox(QWidget* parent, MessageKind kind, const std::string& text,
-                             MessageButtons buttons) {
-    QMessageBox box(IconFor(kind), QString::fromLatin1(MessageCaption(kind)),
-                    QString::fromStdString(DisplayText(text)), QMessageBox::NoButton, parent);
+void SetText(QMessageBox& box, const std::string& text) {
     box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(DisplayText(text)));
     // The texts are laid out line by line, with blanks that line up. The box would wrap
     // lines beyond half the screen's width; a label as wide as the widest line keeps
     // each line whole.
@@ -38,6 +34,15 @@ MessageAnswer ShowMessageBox(QWidget* parent, MessageKind kind, const std::strin
         label->setMinimumWidth(label->sizeHint().width());
         label->setWordWrap(wraps);
     }
+}
+
+}  // namespace
+
+MessageAnswer ShowMessageBox(QWidget* parent, MessageKind kind, const std::string& text,
+                             MessageButtons buttons) {
+    QMessageBox box(IconFor(kind), QString::fromLatin1(MessageCaption(kind)), QString(),
+                    QMessageBox::NoButton, parent);
+    SetText(box, text);
     QAbstractButton* yes = nullptr;
     switch (buttons) {
         case MessageButtons::Ok:
@@ -64,6 +69,22 @@ MessageAnswer ShowMessageBox(QWidget* parent, MessageKind kind, const std::strin
             break;
     }
     return box.clickedButton() == yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+MessageAnswer ShowYesNoCancelBox(QWidget* parent, MessageKind kind, const std::string& text) {
+    QMessageBox box(IconFor(kind), QString::fromLatin1(MessageCaption(kind)), QString(),
+                    QMessageBox::NoButton, parent);
+    SetText(box, text);
+    QAbstractButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QAbstractButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    QAbstractButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(static_cast<QPushButton*>(yes));
+    box.setEscapeButton(cancel);  // closing the box answers Cancel
+    box.exec();
+    const QAbstractButton* clicked = box.clickedButton();
+    return clicked == yes  ? MessageAnswer::Yes
+           : clicked == no ? MessageAnswer::No
+                           : MessageAnswer::Cancel;
 }
 
 }  // namespace tarvex

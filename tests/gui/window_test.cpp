@@ -17,6 +17,9 @@ const QString kHexFile = QStringLiteral("Intel Hex file (*.HEX)");
 const QString kExtFile = QStringLiteral("Intel Hex Extended file (*.HEX)");
 const QString kSRecords =
     QStringLiteral("Motorola S-record files (*.s19;*.s28;*.s37;*.srec;*.mot)");
+// The open dialog's filters and the FileType each sets.
+const QStringList kOpenFilters{kAllFiles, kBinFiles, kHexFiles, kExtFiles, kSRecords};
+const QList<int> kOpenFilterTypes{0, 0, 1, 2, 3};
 const QByteArray kEof = ":00000001FF\r\n";
 // Data at 00000 and, behind an extended segment address record, at 1FFFF.
 const QByteArray kExtendedHex = ":0100000012ED\r\n:020000021000EC\r\n:01FFFF00AB56\r\n" + kEof;
@@ -368,8 +371,6 @@ class WindowTest : public QObject {
             << kExtFiles << ":0100000012EE\r\n" + kEof
             << QStringList{"Error: Invalid file structure , line #1 [Cancel]", readError}
             << Lamp::Red << 2 << 0 << QByteArray("\x12");
-        QTest::newRow("Intel Hex text under All binary image files is binary")
-            << kAllFiles << kExtendedHex << QStringList{} << Lamp::Green << 0 << 0 << kExtendedHex;
         QTest::newRow("S-records without a termination record")
             << kSRecords << QByteArray("S0030000FC\nS20601FFFE12AB3E\nS5030001FB\n")
             << QStringList{"Information: Load range : 1FFFE...1FFFF [OK]"} << Lamp::Green << 3
@@ -401,6 +402,94 @@ class WindowTest : public QObject {
         QFETCH(QByteArray, loaded);
         const auto* buffer = reinterpret_cast<const char*>(rig.main->Model().DataBuffer.data());
         QCOMPARE(QByteArray(buffer + Row<int>("at"), loaded.size()), loaded);
+        QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), name);
+    }
+
+    // Text chosen as a binary image (an sdcc .ihx under "All binary image files") is asked
+    // about before anything is stored: Yes loads its records once in its own format, No its
+    // characters, Cancel nothing, and the lamp does not turn green. FileType stays as the
+    // dialog set it. A binary file, even one that starts with ':', is loaded without a word.
+    void binaryLoadOfText_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<Lamp>("lamp");
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QByteArray>("loaded");  // the buffer from `at` on
+        const QString buttons = " [Cancel,&Yes,&No]";
+        const QString hex =
+            "Confirm: The file looks like Intel HEX text, not a binary image.\n"
+            "Yes: load its records as Intel HEX extended\n"
+            "No: load its characters as a binary image\n"
+            "Cancel: load nothing" +
+            buttons;
+        const QString srec =
+            "Confirm: The file looks like Motorola S-record text, not a binary image.\n"
+            "Yes: load its records as Motorola S-records\n"
+            "No: load its characters as a binary image\n"
+            "Cancel: load nothing" +
+            buttons;
+        const QByteArray sRecords("S0030000FC\nS20601FFFE12AB3E\nS5030001FB\n");
+        const QByteArray untouched(16, '\xFF');
+        QTest::newRow("Intel Hex, Yes: its records")
+            << kAllFiles << kExtendedHex << "&Yes"
+            << QStringList{hex, "Information: Load range : 00000...1FFFF [OK]"} << Lamp::Green
+            << 0x1FFFF << QByteArray("\xAB");
+        QTest::newRow("Intel Hex, No: its characters")
+            << kAllFiles << kExtendedHex << "&No" << QStringList{hex} << Lamp::Green << 0
+            << kExtendedHex;
+        QTest::newRow("Intel Hex, Cancel: nothing")
+            << kAllFiles << kExtendedHex << "Cancel" << QStringList{hex} << Lamp::Red << 0
+            << untouched;
+        QTest::newRow("Intel Hex, box closed: nothing")
+            << kBinFiles << kExtendedHex << "(closed)" << QStringList{hex} << Lamp::Red << 0
+            << untouched;
+        QTest::newRow("S-records, Yes: their records")
+            << kBinFiles << sRecords << "&Yes"
+            << QStringList{srec, "Information: Load range : 1FFFE...1FFFF [OK]"} << Lamp::Green
+            << 0x1FFFE << QByteArray("\x12\xAB");
+        QTest::newRow("S-records, No: their characters")
+            << kAllFiles << sRecords << "&No" << QStringList{srec} << Lamp::Green << 0 << sRecords;
+        const QByteArray colon(":0100000012EDbinary\x00\xFF\r\n", 23);
+        QTest::newRow("binary starting with a colon")
+            << kAllFiles << colon << "" << QStringList{} << Lamp::Green << 0 << colon;
+        const QByteArray plain("\x02\x10\x00\x75\x81\x07", 6);
+        QTest::newRow("plain binary")
+            << kBinFiles << plain << "" << QStringList{} << Lamp::Green << 0 << plain;
+        QTest::newRow("Intel Hex under Intel Hex Extended")
+            << kExtFiles << kExtendedHex << ""
+            << QStringList{"Information: Load range : 00000...1FFFF [OK]"} << Lamp::Green << 0x1FFFF
+            << QByteArray("\xAB");
+        QTest::newRow("S-records under S-records")
+            << kSRecords << sRecords << ""
+            << QStringList{"Information: Load range : 1FFFE...1FFFF [OK]"} << Lamp::Green << 0x1FFFE
+            << QByteArray("\x12\xAB");
+    }
+
+    void binaryLoadOfText() {
+        QFETCH(QString, filter);
+        QFETCH(QByteArray, loaded);
+        QFETCH(Lamp, lamp);
+        const QString name = dir_.filePath("main.ihx");
+        WriteFile(name, Row<QByteArray>("contents"));
+        WindowRig rig("sim");
+        auto& model = rig.main->Model();
+        const auto before = model.DataBuffer;
+        // The lamp starts at the other colour, so that one left over does not pass.
+        rig.main->SetLastResult(lamp == Lamp::Green ? Lamp::Red : Lamp::Green);
+        Modals modals({Row<QString>("answer")}, {Pick(filter, name)});
+        rig.Click("ReadFile");
+        QTEST(modals.boxes, "boxes");
+        QCOMPARE(rig.LampState("LastResult"), lamp);
+        QCOMPARE(model.ReadError, lamp == Lamp::Red);
+        const int fileType = int(kOpenFilterTypes.at(kOpenFilters.indexOf(filter)));
+        QCOMPARE(int(model.FileType), fileType);
+        const auto* buffer = reinterpret_cast<const char*>(model.DataBuffer.data());
+        QCOMPARE(QByteArray(buffer + Row<int>("at"), loaded.size()), loaded);
+        if (lamp == Lamp::Red) {
+            QVERIFY(model.DataBuffer == before);
+        }
         QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), name);
     }
 
