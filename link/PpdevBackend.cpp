@@ -229,7 +229,7 @@ class PpdevBackend final : public PortBackend {
 
     std::string FailureHint() const override {
         return "Check the Linux parallel port access (TARVEX_IO=ppdev):\r"
-               "- the ppdev module is loaded: sudo modprobe ppdev\r"
+               "- the modules are loaded: sudo modprobe -a parport_pc ppdev\r"
                "- the device files /dev/parport0, /dev/parport1, ... exist\r"
                "- you are a member of group lp: sudo usermod -aG lp $USER, then log in again\r";
     }
@@ -237,13 +237,18 @@ class PpdevBackend final : public PortBackend {
     std::string Name() const override { return "ppdev"; }
 
   private:
+    // One text whether the kernel has no parport folder or lists no port in it: the cure is
+    // the same, and the window, tarvex and the README say it alike.
+    std::string NoParallelPort() const {
+        return "no parallel port found in " + procRoot_ + kLoadModules;
+    }
+
     Scan ScanParports() const {
         Scan scan;
         std::vector<std::string> names;
         const int listed = system_->ListDirectory(procRoot_, names);
         if (listed == -ENOENT) {
-            scan.Note(ENOENT,
-                      "no parallel port found: " + procRoot_ + " does not exist" + kLoadModules);
+            scan.Note(ENOENT, NoParallelPort());
             return scan;
         }
         if (listed < 0) {
@@ -258,8 +263,7 @@ class PpdevBackend final : public PortBackend {
             }
         }
         if (numbers.empty()) {
-            scan.Note(ENODEV,
-                      "no parallel port found: " + procRoot_ + " lists none" + kLoadModules);
+            scan.Note(ENODEV, NoParallelPort());
             return scan;
         }
         std::sort(numbers.begin(), numbers.end());

@@ -82,7 +82,7 @@ struct FakeDevices : SystemCalls {
         for (const auto& entry : tree) {  // in name order: parport10 before parport2
             names.push_back(entry.first);
         }
-        return path == "/proc" ? 0 : -ENOENT;
+        return path == "/proc" && !noProc ? 0 : -ENOENT;
     }
     int ReadFile(const std::string& path, std::string& content) override {
         for (const auto& [name, baseAddr] : tree) {
@@ -123,6 +123,7 @@ struct FakeDevices : SystemCalls {
     std::map<std::string, const char*> tree = {
         {"parport0", "888\t0\n"}, {"parport1", "632\t1656\n"}, {"parport10", "956\t0\n"},
         {"parport2", nullptr},    {"parport3", "-\n"},         {"default", nullptr}};
+    bool noProc = false;  // the kernel has no parport folder (parport not loaded)
     std::map<std::string, int> pathErrors;
     std::map<unsigned long, int> errors;
     std::vector<std::string> devices;
@@ -187,7 +188,7 @@ TEST(Ppdev, OpenFailureNamesObjectCauseAndRemedy) {
     // proc tree, error opening /dev/parport0, failure code, detail
     // clang-format off
     const std::tuple<std::map<std::string, const char*>, int, int, const char*> rows[] = {
-        {{}, 0, ENODEV, "/proc lists none — load the parport_pc and ppdev modules (sudo modprobe"},
+        {{}, 0, ENODEV, "no parallel port found in /proc — load the parport_pc and ppdev modules"},
         {{{"parport0", "888"}}, EACCES, EACCES, "Permission denied — add yourself to group lp"},
         {{{"parport0", "888"}, {"parport1", "632"}}, EACCES, 0, ""}};
     // clang-format on
@@ -198,6 +199,31 @@ TEST(Ppdev, OpenFailureNamesObjectCauseAndRemedy) {
         EXPECT_EQ(ppdev.Open(), code == 0) << detail;
         EXPECT_EQ(ppdev.failure.code, static_cast<std::uint32_t>(code)) << detail;
         EXPECT_THAT(ppdev.failure.detail, ::testing::HasSubstr(detail));
+    }
+}
+
+// With no parallel port the box says one thing under its headline, whether the kernel has no
+// parport folder or lists none in it; tarvex prints the same lines without the headline.
+TEST(Ppdev, NoParallelPortIsOneExplanationUnderTheHeadline) {
+    const std::string explanation =
+        "no parallel port found in /proc — load the parport_pc and ppdev modules (sudo modprobe "
+        "-a parport_pc ppdev)";
+    for (const bool noProc : {true, false}) {
+        auto devices = std::make_shared<FakeDevices>();
+        devices->tree.clear();
+        devices->noProc = noProc;
+        TIoPort port(MakePpdevBackend(devices, "/proc"));
+        port.SetOpened(true);
+        EXPECT_FALSE(port.Opened());
+        EXPECT_EQ(port.LastError(), static_cast<std::uint32_t>(noProc ? ENOENT : ENODEV));
+        EXPECT_EQ(port.FailureMessage(),
+                  std::string(kPortAccessFailure) + "\r\r" + explanation +
+                      "\r\rCheck the Linux parallel port access (TARVEX_IO=ppdev):\r"
+                      "- the modules are loaded: sudo modprobe -a parport_pc ppdev\r"
+                      "- the device files /dev/parport0, /dev/parport1, ... exist\r"
+                      "- you are a member of group lp: sudo usermod -aG lp $USER, then log in "
+                      "again\r")
+            << (noProc ? "no parport folder" : "none listed");
     }
 }
 
