@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: lintian has no error or warning for it, it unpacks
-# into a scratch root, and its programs, man pages, desktop entry and completion work from
-# there. Run after scripts/package.sh.
+# into a scratch root, and its programs, man pages, user guide, desktop entry and completion
+# work from there. Run after scripts/package.sh.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -92,6 +92,16 @@ done
 check "scalable icon" test -s "$root/usr/share/icons/hicolor/scalable/apps/tarvex.svg"
 check "modules-load.d names parport_pc and ppdev" \
   test "$(grep -v '^#' "$root/usr/lib/modules-load.d/tarvex.conf")" = $'parport_pc\nppdev'
+
+# The user guide: the README as in the clone, and every image it shows, at the place its link
+# names.
+doc=$root/usr/share/doc/tarvex
+check "user guide /usr/share/doc/tarvex/README.md is the README" cmp -s README.md "$doc/README.md"
+images=$(grep -o '](docs/[^)]*)' README.md | sed 's/^](//; s/)$//')
+check "the README shows screenshots" test -n "$images"
+for image in $images; do
+  check "user guide image $image" cmp -s "$image" "$doc/$image"
+done
 
 check "bash completion registers for tarvex" bash -c \
   "source '$root/usr/share/bash-completion/completions/tarvex' && complete -p tarvex >/dev/null"
