@@ -211,14 +211,14 @@ program's own command line.
 Exit status:
   0      success
   1      the emulator does not hold the image (verify found a difference),
-         or a pass of the memory test was bad
+         a pass of the memory test was bad, or no pass completed
   2      usage error
   3      port access could not be opened, no emulator answered, another
          program holds the port, the emulator stopped answering during a
          transfer, or it did not confirm the RESET state asked for
   4      file error: not found, unreadable, empty or unwritable, a FILE that
-         does not load or save, or a trace or simulator state that could not
-         be written
+         does not load or save, a trace or simulator state that could not
+         be written, or --json events that could not be written
   128+N  stopped by signal N: 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; the target
          is left in RESET; 141 (SIGPIPE) when the reader of dump's output
          stops early, as in tarvex dump ... | head
@@ -372,6 +372,12 @@ class Parser {
                 ->type_name("PREVIOUS")
                 ->check(kNotEmpty)
                 ->excludes(watch);
+        write
+            .add_option("--previous-format", invocation_.previousFileType,
+                        "PREVIOUS's format (bin, hex, xhex or srec);\ndefault: by PREVIOUS's "
+                        "name, else its first\nline, as for FILE")
+            ->type_name("F")
+            ->transform(kFormat);
         write
             .add_option("--verify", verifyWhat_,
                         "with --watch or --changed-only: verify all of the\nrange (the default) "
@@ -824,6 +830,24 @@ class Parser {
         if (command == "write") {
             if (invocation_.watch && invocation_.file == "-") {
                 throw UsageError(Where() + "--watch needs a FILE to watch, not standard input",
+                                 command);
+            }
+            if (invocation_.previousFile) {
+                if (*invocation_.previousFile == "-" && invocation_.file == "-") {
+                    throw UsageError(Where() +
+                                         "FILE and --changed-only PREVIOUS cannot both be - "
+                                         "(standard input)",
+                                     command);
+                }
+                if (options.count("--previous-format") > 0) {
+                    invocation_.previousFormatFrom = FormatFrom::Option;
+                } else if (const auto byName = FileTypeForName(*invocation_.previousFile)) {
+                    invocation_.previousFileType = *byName;
+                } else {
+                    invocation_.previousFormatFrom = FormatFrom::Content;
+                }
+            } else if (options.count("--previous-format") > 0) {
+                throw UsageError(Where() + "--previous-format applies with --changed-only",
                                  command);
             }
             if (options.count("--verify") > 0 && !invocation_.watch && !invocation_.previousFile) {

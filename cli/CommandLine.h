@@ -82,7 +82,9 @@ struct Invocation {
     std::uint32_t hexBase = 0;                // --hex-base: the HEX file address of EPROM byte 0
     bool watch = false;                       // write --watch
     std::optional<std::string> previousFile;  // write --changed-only PREVIOUS_FILE
-    bool verifyChangedOnly = false;           // --verify changed (with --watch, --changed-only)
+    std::uint8_t previousFileType = 0;        // --previous-format, else by PREVIOUS's name
+    FormatFrom previousFormatFrom = FormatFrom::Name;
+    bool verifyChangedOnly = false;     // --verify changed (with --watch, --changed-only)
     bool emulator = false;              // dump: --emulator, the emulator's memory instead of FILE
     std::optional<std::uint32_t> page;  // dump: --page, one page instead of all
     ConvertInvocation convert;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -57,9 +59,76 @@ namespace {
 std::atomic<std::atomic<std::uint8_t>*> stopFlag{nullptr};
 volatile std::sig_atomic_t stopSignal = 0;
 
+// --json: the result line for a run that a signal ends at once, made ready beforehand, so that
+// the handler only fills in the numbers and writes it. Empty without --json.
+char signalResultHead[96] = {};  // {"event":"result","command":"write","status":
+char signalResultTail[48] = {};  // ,"bytes":8192}
+std::int64_t runStartNanoseconds = 0;
+std::atomic<bool> signalResultWanted{false};
+
+std::int64_t MonotonicNanoseconds() {
+#ifdef _WIN32
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+#else
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);  // safe in a signal handler
+    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+#endif
+}
+
+// Appends the decimal digits of `value` at `out`; no allocation, no locale: a handler's tool.
+char* PutDecimal(char* out, std::uint64_t value) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+        *out++ = digits[--count];
+    }
+    return out;
+}
+
+char* PutText(char* out, const char* text) {
+    while (*text) {
+        *out++ = *text++;
+    }
+    return out;
+}
+
+// The last line of a run that a signal ends, with the status the process ends with.
+void WriteSignalResult(int status) {
+    if (!signalResultWanted.exchange(false)) {
+        return;
+    }
+    char line[256];
+    char* out = PutText(line, signalResultHead);
+    out = PutDecimal(out, static_cast<std::uint64_t>(status));
+    out = PutText(out, ",\"class\":\"signal\",\"elapsed\":");
+    const std::int64_t elapsed = (MonotonicNanoseconds() - runStartNanoseconds) / 1000000;
+    out = PutDecimal(out, static_cast<std::uint64_t>(elapsed / 1000));
+    *out++ = '.';
+    const auto millis = static_cast<int>(elapsed % 1000);
+    *out++ = static_cast<char>('0' + millis / 100);
+    *out++ = static_cast<char>('0' + millis / 10 % 10);
+    *out++ = static_cast<char>('0' + millis % 10);
+    out = PutText(out, signalResultTail);
+    *out++ = '\n';
+#ifdef _WIN32
+    const int ignored = _write(1, line, static_cast<unsigned>(out - line));
+#else
+    const ssize_t ignored = write(1, line, static_cast<std::size_t>(out - line));
+#endif
+    static_cast<void>(ignored);
+}
+
 extern "C" void OnStopSignal(int signal) {
     if (stopSignal != 0) {  // asked twice: end now, but leave no temporary file behind
         RemoveTemporaryFilesNow();
+        WriteSignalResult(kExitSignal + signal);
         _exit(kExitSignal + signal);
     }
     stopSignal = signal;
@@ -72,6 +141,7 @@ extern "C" void OnStopSignal(int signal) {
 // signal would have ended it.
 extern "C" void OnEndingSignal(int signal) {
     RemoveTemporaryFilesNow();
+    WriteSignalResult(kExitSignal + signal);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -115,6 +185,17 @@ void InstallSignalHandlers() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 #endif
+
+void BlockStopSignals() {
+#ifndef _WIN32
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
+        sigaddset(&signals, signal);
+    }
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+#endif
+}
 
 bool Stopped() {
     return stopSignal != 0;
@@ -203,7 +284,9 @@ class Session {
     std::string Diagnose(std::uint16_t base);
     int LoadImage();
     int LoadPrevious();
-    int LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into);
+    // `option` names the option that sets this file's format, for messages.
+    int LoadFile(const std::string& file, std::uint8_t fileType, FormatFrom formatFrom,
+                 const char* option, std::unique_ptr<ImageModel>& into);
     bool WriterAccepts() const;
     int SaveImage();
     void SelectType();
@@ -247,7 +330,8 @@ class Session {
     std::unique_ptr<EmulatorLink> link_;
     SafeOutputFile output_;
     std::vector<std::pair<std::uint16_t, std::uint8_t>> controlBefore_;
-    bool formatSaid_ = false;  // what a FILE's first line made of it, said once
+    std::unique_ptr<FileWatch> watch_;  // write --watch, from before the first load
+    std::set<std::string> said_;        // files whose first line has been said what it made of them
 };
 
 int Session::Dispatch() {
@@ -484,16 +568,21 @@ std::string Session::Diagnose(std::uint16_t base) {
 }
 
 int Session::LoadImage() {
-    return LoadFile(invocation_.file, image_);
+    return LoadFile(invocation_.file, invocation_.fileType, invocation_.formatFrom, "--format",
+                    image_);
 }
 
 int Session::LoadPrevious() {
-    return invocation_.previousFile ? LoadFile(*invocation_.previousFile, previous_) : kExitSuccess;
+    return invocation_.previousFile
+               ? LoadFile(*invocation_.previousFile, invocation_.previousFileType,
+                          invocation_.previousFormatFrom, "--previous-format", previous_)
+               : kExitSuccess;
 }
 
 // Loads `file` into a fresh image, as the window would into an erased one: a failed load
 // leaves nothing half-loaded behind for the emulator.
-int Session::LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into) {
+int Session::LoadFile(const std::string& file, std::uint8_t fileType, FormatFrom formatFrom,
+                      const char* option, std::unique_ptr<ImageModel>& into) {
     const EpromTypeInfo* type = FindEpromType(invocation_.type);
     into = std::make_unique<ImageModel>();
     ImageModel& image = *into;
@@ -504,9 +593,8 @@ int Session::LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into
     image.HexBase = invocation_.hexBase;
     const std::string name = PrintableName(file);
     CommandFiles files;
-    std::uint8_t fileType = invocation_.fileType;
     std::optional<std::string> head;
-    if (invocation_.formatFrom == FormatFrom::Content) {
+    if (formatFrom == FormatFrom::Content) {
         // Looked at from outside first, so that a FIFO is not opened for nothing.
         if (const std::string cause = InputFileProblem(file); !cause.empty()) {
             return Fail(kExitFileError, "cannot open " + name + ": " + cause);
@@ -523,14 +611,14 @@ int Session::LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into
         const auto text =
             TextFormatOf(reinterpret_cast<const std::uint8_t*>(head->data()), head->size());
         fileType = text.value_or(0);
-        if (!formatSaid_) {
+        // Said once a file, not in every cycle of the edit loop.
+        if (said_.insert(file).second) {
             host_.Note(name + ": " + PickedFormatNote(text));
-            formatSaid_ = true;
         }
         if (fileType == 0 && (invocation_.hexBaseGiven || invocation_.crop)) {
             return Fail(kExitUsage, std::string(invocation_.crop ? "--crop" : "--hex-base") +
                                         " applies to HEX and S-record files, and " + name +
-                                        " holds neither (give --format to load it as one)");
+                                        " holds neither (give " + option + " to load it as one)");
         }
     }
     if (fileType != 0) {
@@ -581,10 +669,10 @@ int Session::LoadFile(const std::string& file, std::unique_ptr<ImageModel>& into
         return Fail(kExitFileError,
                     name + " is empty (give --allow-empty to use the range filled with FF)");
     }
-    if (invocation_.formatFrom == FormatFrom::Name) {
+    if (formatFrom == FormatFrom::Name) {
         if (const auto text = TextFormatOf(&image.DataBuffer[invocation_.start],
                                            std::min<std::uint64_t>(files.BytesRead(), Size()))) {
-            return Fail(kExitUsage, TextAsBinaryComplaint(name, *text, "--format"));
+            return Fail(kExitUsage, TextAsBinaryComplaint(name, *text, option));
         }
     }
     struct stat info {};
@@ -804,6 +892,18 @@ int Session::Detect() {
 }
 
 int Session::Write() {
+    if (invocation_.watch) {
+        // Only a file can change under the watch; a device or a FIFO would be waited on for
+        // ever. Links are followed.
+        struct stat info {};
+        if (stat(invocation_.file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            return Fail(kExitUsage, "write --watch: " + File() +
+                                        " is not a regular file; --watch follows a file that is "
+                                        "written or replaced");
+        }
+        // Watched from before the first load: an edit made during the first write is seen.
+        watch_ = std::make_unique<FileWatch>(invocation_.file);
+    }
     if (const int status = Steps({&Session::CheckTrace, &Session::LoadImage, &Session::LoadPrevious,
                                   &Session::OpenPort, &Session::FindEmulator});
         status != kExitSuccess) {
@@ -817,13 +917,20 @@ int Session::Write() {
     if (const int status = HoldAndRelease(); status != kExitSuccess) {
         return status;
     }
-    Say("wrote " + std::to_string(cycle.changed) + " bytes of " + File() + " into the " +
-        TypeName() + " emulator at " + Where() +
-        (previous_ ? " (what changed since " + PrintableName(*invocation_.previousFile) + ", " +
-                         Count(cycle.runs, "run") + ")"
-                   : "") +
-        (invocation_.verify ? ", verified" : ", not verified") + ", target released (" + Elapsed() +
-        ")");
+    const std::string since =
+        previous_ ? " since " + PrintableName(*invocation_.previousFile) : std::string();
+    if (cycle.rewritten) {
+        Say("wrote " + File() + " into the " + TypeName() + " emulator at " + Where() +
+            ": rewrote the whole range (" + std::to_string(Size()) +
+            " bytes) after a failed verify of the changes" + since +
+            ", verified, target released (" + Elapsed() + ")");
+    } else {
+        Say("wrote " + std::to_string(cycle.changed) + " bytes of " + File() + " into the " +
+            TypeName() + " emulator at " + Where() +
+            (previous_ ? " (what changed" + since + ", " + Count(cycle.runs, "run") + ")" : "") +
+            (invocation_.verify ? ", verified" : ", not verified") + ", target released (" +
+            Elapsed() + ")");
+    }
     return invocation_.watch ? Watch() : kExitSuccess;
 }
 
@@ -896,19 +1003,35 @@ int Session::Watch() {
     written_ = std::make_unique<ImageModel>(*model_);
     Say("watching " + File() + " for changes (Ctrl-C ends)");
     bool lastGood = true;
-    FileWatch watch(invocation_.file);
+    FileWatch& watch = *watch_;
+    // Ctrl-C is the loop's normal end; SIGTERM and SIGHUP end it as signals do.
+    const auto stopped = [&]() -> int {
+        if (stopSignal == SIGINT) {
+            return lastGood ? kExitSuccess : kExitMismatch;
+        }
+        return Interrupt(lastGood ? "the emulator holds the last image written"
+                                  : "the last cycle failed; the target is held in RESET");
+    };
     for (;;) {
         if (!watch.WaitForChange(&Stopped)) {
-            return lastGood ? kExitSuccess : kExitMismatch;
+            return stopped();
         }
         const auto began = std::chrono::steady_clock::now();
         const int loaded = LoadImage();
         if (Stopped()) {
-            return lastGood ? kExitSuccess : kExitMismatch;
+            return stopped();
+        }
+        if (watch.ChangedSinceLastLook()) {
+            // Half of an old and half of a new file: wait for it to settle and load it again.
+            Say(File() + " changed while it was loaded; waiting for it to settle");
+            continue;
         }
         std::string outcome;
         Cycle cycle;
         int status = loaded;
+        const bool contentsKnown = written_ != nullptr;
+        const char* written = "nothing";
+        int verified = -1;
         if (loaded != kExitSuccess) {
             outcome = "does not load; the emulator keeps the last image written";
         } else {
@@ -918,6 +1041,10 @@ int Session::Watch() {
             if (status >= kExitSignal) {
                 return status;
             }
+            written = cycle.rewritten || !contentsKnown ? "whole range" : "changes";
+            verified = invocation_.verify && status != kExitNoEmulator
+                           ? (status == kExitSuccess ? 1 : 0)
+                           : -1;
             if (status == kExitSuccess) {
                 status = HoldAndRelease();
                 if (status != kExitSuccess) {
@@ -943,11 +1070,17 @@ int Session::Watch() {
         std::snprintf(
             took, sizeof took, "%.2f s",
             std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
-        Say(std::string(clock) + " " + File() + ": " +
-            (loaded == kExitSuccess ? Count(cycle.changed, "byte") + " changed in " +
-                                          Count(cycle.runs, "run") + ", " + took + ", "
-                                    : std::string()) +
-            outcome);
+        std::string what;
+        if (loaded == kExitSuccess) {
+            what = contentsKnown
+                       ? Count(cycle.changed, "byte") + " changed in " + Count(cycle.runs, "run")
+                       : "whole range written (the emulator's contents were unknown)";
+            what += std::string(", ") + took + ", ";
+        }
+        Say(std::string(clock) + " " + File() + ": " + what + outcome);
+        if (JsonEvents* events = host_.Events()) {
+            events->Cycle(File(), cycle.changed, cycle.runs, written, verified, status);
+        }
     }
 }
 
@@ -1097,6 +1230,13 @@ int Session::TestMemory() {
         (counts.executed == 1 ? " pass, " : " passes, ") + std::to_string(counts.passed) +
         " O.K., " + std::to_string(counts.failed) + " bad" + (Stopped() ? ", stopped" : "") + " (" +
         Elapsed() + ")");
+    // Ctrl-C is the test's normal end; SIGTERM and SIGHUP end it as signals do.
+    if (Stopped() && stopSignal != SIGINT) {
+        return Interrupt(LeftState());
+    }
+    if (counts.executed == 0) {
+        return Fail(kExitMismatch, "memory test: no pass completed, nothing was checked");
+    }
     return counts.failed > 0 ? kExitMismatch : kExitSuccess;
 }
 
@@ -1136,7 +1276,9 @@ int Session::TestSignals() {
                   static_cast<unsigned long long>(run.iterations), run.seconds,
                   run.seconds > 0 ? static_cast<double>(run.iterations) / run.seconds : 0.0);
     Say(std::string(rate) + (Stopped() ? ", stopped" : ""));
-    return kExitSuccess;
+    // Ctrl-C is the test's normal end; SIGTERM and SIGHUP end it as signals do.
+    return Stopped() && stopSignal != SIGINT ? Interrupt("the port's lines are left as driven")
+                                             : kExitSuccess;
 }
 
 int Session::Dump() {
@@ -1169,7 +1311,7 @@ int Session::Dump() {
         // The events own stdout: each page goes out as one, with the text it would print.
         const std::uint32_t last = LastPage(image->EpromEnd);
         for (std::uint32_t page = invocation_.page.value_or(0);
-             page <= invocation_.page.value_or(last); ++page) {
+             page <= invocation_.page.value_or(last) && !events->Failed(); ++page) {
             events->Page(page, BufferPageText(image->DataBuffer, page) + '\n');
         }
         return kExitSuccess;
@@ -1200,12 +1342,23 @@ int Main(const std::vector<std::string>& args, const PortFactory& makePort) {
         std::find(args.begin(), args.end(), "--json") != args.end() ? &output : nullptr;
     std::string command;
     std::uint64_t bytes = 0;
+    runStartNanoseconds = MonotonicNanoseconds();
     const auto result = [&](int status) {
-        if (events) {
-            events->Result(
-                command, status,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
-                bytes);
+        if (!events) {
+            return status;
+        }
+        // From here on the normal path writes the result, and the exit status is the one it
+        // reports: a signal now would end the process with another one.
+        BlockStopSignals();
+        signalResultWanted = false;
+        events->Result(
+            command, status,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), bytes);
+        // Events that could not be written fail a run that did not fail otherwise, as the
+        // text would without --json; a reader gone early ends it as SIGPIPE would.
+        if (events->Failed() && status == kExitSuccess) {
+            return events->WriteErrno() == EPIPE ? kExitSignal + kBrokenPipeSignal
+                                                 : static_cast<int>(kExitFileError);
         }
         return status;
     };
@@ -1232,12 +1385,19 @@ int Main(const std::vector<std::string>& args, const PortFactory& makePort) {
     }
     InstallSignalHandlers();
     command = invocation.command;
+    if (command == "write" || command == "read" || command == "verify") {
+        bytes = std::uint64_t{invocation.end} - invocation.start + 1;
+    }
+    if (events) {
+        std::snprintf(signalResultHead, sizeof signalResultHead,
+                      "{\"event\":\"result\",\"command\":\"%s\",\"status\":", command.c_str());
+        std::snprintf(signalResultTail, sizeof signalResultTail, ",\"bytes\":%llu}",
+                      static_cast<unsigned long long>(bytes));
+        signalResultWanted = true;
+    }
     if (command == "convert") {
         const int status = RunConvert(invocation.convert, events, &bytes, invocation.quiet);
         return result(Stopped() ? kExitSignal + stopSignal : status);
-    }
-    if (command == "write" || command == "read" || command == "verify") {
-        bytes = std::uint64_t{invocation.end} - invocation.start + 1;
     }
     TerminalHost host(TerminalHost::ModeFor(invocation.quiet));
     host.SetEvents(events);

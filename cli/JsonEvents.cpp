@@ -1,6 +1,8 @@
 #include "cli/JsonEvents.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "cli/CommandLine.h"
@@ -10,12 +12,58 @@ namespace tarvex::cli {
 
 using Json = nlohmann::ordered_json;
 
+namespace {
+
+bool IsUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace
+
 template <typename Event>
 void JsonEvents::Emit(const Event& event) {
-    // File names may hold bytes that are no UTF-8; they are replaced, never a reason to throw.
-    const std::string line = event.dump(-1, ' ', false, Json::error_handler_t::replace);
-    std::fprintf(stream_, "%s\n", line.c_str());
-    std::fflush(stream_);
+    if (error_ != 0) {
+        return;
+    }
+    // File names may hold bytes that are no UTF-8: shown with U+FFFD, and their bytes given
+    // beside them in hexadecimal, so that the name can be told from a real U+FFFD one.
+    Json full = event;
+    for (const auto& [key, value] : event.items()) {
+        if (value.is_string() && !IsUtf8(value.template get<std::string>())) {
+            std::string hex;
+            for (const char c : value.template get<std::string>()) {
+                hex += HexByte(static_cast<std::uint8_t>(c));
+            }
+            full[key + "_bytes"] = hex;
+        }
+    }
+    const std::string line = full.dump(-1, ' ', false, Json::error_handler_t::replace);
+    errno = 0;
+    if (std::fprintf(stream_, "%s\n", line.c_str()) < 0 || std::fflush(stream_) != 0) {
+        error_ = errno != 0 ? errno : EIO;
+        if (error_ != EPIPE) {  // a reader that has seen enough is no failure to report
+            std::fprintf(stderr, "tarvex: cannot write the JSON events: %s\n",
+                         std::strerror(error_));
+        }
+    }
 }
 
 void JsonEvents::BeginPhase(const std::string& phase, std::uint64_t total) {
@@ -82,6 +130,16 @@ void JsonEvents::Pass(std::uint32_t pass, bool ok, std::int32_t passed, std::int
 
 void JsonEvents::Page(std::uint32_t page, const std::string& text) {
     Emit(Json{{"event", "page"}, {"page", page}, {"text", text}});
+}
+
+void JsonEvents::Cycle(const std::string& file, std::uint64_t changed, std::size_t runs,
+                       const char* written, int verified, int status) {
+    Json event{{"event", "cycle"}, {"file", file}, {"changed", changed}, {"runs", runs}};
+    event["written"] = written;
+    event["verified"] = verified < 0 ? Json() : Json(verified != 0);
+    event["status"] = status;
+    event["class"] = StatusClass(status);
+    Emit(event);
 }
 
 void JsonEvents::Result(const std::string& command, int status, double seconds,

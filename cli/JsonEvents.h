@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,8 +29,16 @@ class JsonEvents {
     void Pass(std::uint32_t pass, bool ok, std::int32_t passed, std::int32_t failed);
     // One page of `dump`: its number and its text as the command would print it.
     void Page(std::uint32_t page, const std::string& text);
+    // One cycle of the edit loop: `written` says what went into the emulator ("changes",
+    // "whole range", "nothing"), `verified` whether it was checked (null: not verified).
+    void Cycle(const std::string& file, std::uint64_t changed, std::size_t runs,
+               const char* written, int verified, int status);
     // The last event of every run.
     void Result(const std::string& command, int status, double seconds, std::uint64_t bytes);
+
+    // Whether an event could not be written (said once on stderr); its errno.
+    bool Failed() const { return error_ != 0; }
+    int WriteErrno() const { return error_; }
 
     // The class name of an exit status: "success", "mismatch", "usage", "no-emulator",
     // "file-error", "signal" (or "unknown").
@@ -45,6 +54,7 @@ class JsonEvents {
     std::uint64_t done_ = 0;
     std::uint64_t reported_ = 0;
     bool active_ = false;
+    int error_ = 0;  // the first write error; nothing is written after it
 };
 
 }  // namespace tarvex::cli

@@ -109,17 +109,17 @@ bool FileWatch::WaitForChange(bool (*stopped)()) {
         }
         Stamp now = Now();
         if (now.exists && !(now == last_)) {
-            // Changed: wait until it stays the same for a moment.
-            for (;;) {
+            // Changed: wait until it has stayed the same across two looks. An S-record or a
+            // binary file cut short loads as a valid file, so this pause is all that keeps a
+            // build that writes in steps out of the emulator.
+            for (int sameLooks = 0; sameLooks < 2;) {
                 Sleep(kSettleMs);
                 if (stopped()) {
                     return false;
                 }
-                const Stamp settled = Now();
-                if (settled == now) {
-                    break;
-                }
-                now = settled;
+                const Stamp next = Now();
+                sameLooks = next == now ? sameLooks + 1 : 0;
+                now = next;
             }
             if (now.exists) {
                 last_ = now;

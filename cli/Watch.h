@@ -15,9 +15,12 @@ class FileWatch {
     FileWatch(const FileWatch&) = delete;
     FileWatch& operator=(const FileWatch&) = delete;
 
-    // Returns once the file differs from the last time and has stopped changing for a short
-    // moment; false when `stopped` says so first.
+    // Returns once the file differs from the last time and has then stayed the same across
+    // two looks, kSettleMs apart; false when `stopped` says so first.
     bool WaitForChange(bool (*stopped)());
+    // Whether the file differs from what WaitForChange (or the constructor) last saw: it
+    // changed while it was being loaded.
+    bool ChangedSinceLastLook() const { return !(Now() == last_); }
 
   private:
     struct Stamp {

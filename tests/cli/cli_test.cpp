@@ -384,6 +384,11 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
                "--reset-ms", "0"}, 0, "", {}, true},
     StatusCase{"HexFileByItsName", "sim", {"-q", "write", "good.hex", "--type", "2764",
                "--reset-ms", "0"}, 0, "", {}, true},
+    StatusCase{"PreviousInAFormatOfItsOwn", "sim", {"write", "good.hex", "--type", "2764",
+               "--changed-only", "image.bin", "--reset-ms", "0"}, 0, "wrote good.hex into the 2764 "
+               "emulator at 0x0378: rewrote the whole range (8192 bytes) after a failed verify of "
+               "the changes since image.bin",
+               {}, true},
     StatusCase{"HexTextLoadedAsBinary", "sim", {"write", "hextext.bin", "--type", "2764"}, 2, "",
                {"hextext.bin looks like Intel HEX text", "--format"}},
     StatusCase{"HexTextOfAnotherNameLoadsAsHex", "sim", {"write", "good.txt", "--type", "2764",
@@ -772,6 +777,10 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliJsonTest, ::testing::Values(
          J{{"event", "mismatch"}, {"address", 0xFF}, {"image", 0}, {"emulator", 0x80}},
          J{{"event", "result"}, {"command", "verify"}, {"class", "mismatch"}, {"bytes", 0x100}}},
         "verify failed: 256 of 256 bytes", {{"mismatch", 256}}},
+    // A name that is no UTF-8 keeps its bytes beside the text that shows it.
+    JsonCase{"NameBytes", "sim", {}, {"verify", "\xFF.bin", "--type", "2764", "--json"}, 4,
+        {"error", "result"}, {J{{"event", "error"}, {"text_bytes", "63616E6E6F74206F70656E20FF2E62"
+        "696E3A204E6F20737563682066696C65206F72206469726563746F7279"}}}, "cannot open"},
     JsonCase{"FailedLoad", "sim", {}, {"write", "broken.s19", "--type", "2764", "--json"}, 4,
         {"message", "result"},
         {J{{"caption", "Error"}, {"text", "broken.s19: Invalid record type , line #2"}},
@@ -861,6 +870,10 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliUsageTest, ::testing::Values(
               "--verify", "some"}, "'some' is not a verify mode (use all or changed)", "write"},
     UsageCase{"WatchStandardInput", {"write", "-", "--type", "2764", "--watch"},
               "--watch needs a FILE to watch", "write"},
+    UsageCase{"ChangedOnlyStandardInputTwice", {"write", "-", "--type", "2764", "--changed-only",
+              "-"}, "FILE and --changed-only PREVIOUS cannot both be -", "write"},
+    UsageCase{"PreviousFormatWithoutChangedOnly", {"write", "a.bin", "--type", "2764",
+              "--previous-format", "bin"}, "--previous-format applies with --changed-only", "write"},
     UsageCase{"WatchAndChangedOnly", {"write", "image.bin", "--type", "2764", "--watch",
               "--changed-only", "old.bin"}, "--watch excludes --changed-only", "write"},
     UsageCase{"HexBaseForABinaryFile", {"read", "image.bin", "--type", "2764", "--hex-base",
@@ -986,6 +999,133 @@ TEST_F(CliTest, WatchPutsEveryEditIntoTheEmulatorAndNoBrokenOne) {
     EXPECT_EQ(Run("sim", {"verify", "good.bin", "--type", "2764"}).status, 0);
 }
 
+// Runs a user ends or starves: a full disk or a closed pipe behind --json, signals at once or
+// twice, a test or an edit loop ended by SIGTERM or SIGHUP. Each ends with its class of status,
+// and under --json its last line is a result with that same status.
+struct HostileCase {
+    const char* name;
+    const char* io;
+    std::string script;                        // for bash, in work_; T is the tarvex binary
+    std::vector<std::pair<int, int>> signals;  // after so many ms, this signal
+    int status;
+    std::string err;      // in stderr
+    bool result = false;  // ../out ends with a result line of the same status
+};
+
+class CliHostileTest : public CliTest, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(CliHostileTest, EndsWithItsStatusAndSaysIt) {
+    const HostileCase& row = GetParam();
+    setenv("TARVEX_IO", row.io, 1);
+    setenv("TARVEX_SIM_STATE", (base_ / "sim.state").c_str(), 1);
+    unsetenv("TARVEX_TRACE");
+    setenv("T", TARVEX_CLI_PATH, 1);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(work_.c_str()) != 0 || !freopen("/dev/null", "r", stdin) ||
+            !freopen("../err", "w", stderr)) {
+            _exit(126);
+        }
+        execl("/bin/bash", "bash", "-c", row.script.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (const auto& [ms, signal] : row.signals) {
+        usleep(static_cast<useconds_t>(ms) * 1000);
+        kill(child, signal);
+    }
+    EXPECT_EQ(Wait(child), row.status) << ReadText(base_ / "err");
+    EXPECT_THAT(ReadText(base_ / "err"), HasSubstr(row.err));
+    if (row.result) {
+        std::string last;
+        std::istringstream lines(ReadText(base_ / "out"));
+        for (std::string line; std::getline(lines, line);) {
+            last = line;
+        }
+        const auto event = nlohmann::json::parse(last, nullptr, false);
+        ASSERT_TRUE(event.is_object()) << last;
+        EXPECT_EQ(event["event"], "result");
+        EXPECT_EQ(event["status"], row.status);
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Runs, CliHostileTest, ::testing::Values(
+    HostileCase{"JsonDumpToAFullDisk", "sim", "exec \"$T\" --json dump image.bin --type 2764 "
+        ">/dev/full", {}, 4, "cannot write the JSON events: No space left on device"},
+    HostileCase{"JsonDetectToAFullDisk", "sim", "exec \"$T\" --json detect >/dev/full", {}, 4,
+        "cannot write the JSON events"},
+    HostileCase{"JsonMemoryTestToAFullDisk", "sim", "exec \"$T\" --json test memory --passes 1 "
+        ">/dev/full", {}, 4, "cannot write the JSON events"},
+    HostileCase{"JsonDumpIntoHead", "sim", "\"$T\" --json dump --emulator --type 2764 | head -1 "
+        ">/dev/null; exit ${PIPESTATUS[0]}", {}, 141, ""},
+    // 50 ms an access: the second Ctrl-C comes while the test gives the type back.
+    HostileCase{"SecondCtrlCStillEndsWithTheResult", "sim:0x378/slow=50000", "exec \"$T\" --json "
+        "test memory --type 2764 >../out", {{500, SIGINT}, {100, SIGINT}}, 130, "", true},
+    HostileCase{"MemoryTestStoppedInItsFirstPass", "sim:0x378/slow=50", "exec \"$T\" --json test "
+        "memory >../out", {{500, SIGINT}}, 1, "no pass completed", true},
+    HostileCase{"MemoryTestTerminated", "sim", "exec \"$T\" test memory", {{600, SIGTERM}}, 143,
+        "terminated"},
+    HostileCase{"IdleWatchTerminated", "sim", "exec \"$T\" --json write image.bin --type 2764 "
+        "--reset-ms 0 --watch >../out", {{1500, SIGTERM}}, 143, "terminated", true},
+    HostileCase{"IdleWatchHungUp", "sim", "exec \"$T\" write image.bin --type 2764 --reset-ms 0 "
+        "--watch", {{1500, SIGHUP}}, 129, "hung up"},
+    HostileCase{"WatchNeedsARegularFile", "sim", "exec \"$T\" write /dev/null --type 2764 --watch",
+        {}, 2, "/dev/null is not a regular file"}),
+    kRowName);
+// clang-format on
+
+// The edit loop against a slow emulator: an edit made during the first write is not lost, a
+// file written in two steps is loaded once, whole, and each cycle is an event.
+TEST_F(CliTest, WatchLosesNoEditAndLoadsNoHalfFile) {
+    const std::string first = RandomBytes(0x2000, 11);
+    std::string second = first;
+    second[0x40] = static_cast<char>(~second[0x40]);
+    WriteText(work_ / "first.bin", first);
+    WriteText(work_ / "second.bin", second);
+    ASSERT_EQ(Run(nullptr, {"convert", "first.bin", "first.s19", "--type", "2764"}).status, 0);
+    ASSERT_EQ(Run(nullptr, {"convert", "second.bin", "second.s19", "--type", "2764"}).status, 0);
+    WriteText(work_ / "fw.s19", ReadText(work_ / "first.s19"));
+    const auto lines = [&](const std::string& what) {
+        std::size_t seen = 0;
+        std::istringstream text(ReadText(base_ / "started.out"));
+        for (std::string line; std::getline(text, line);) {
+            seen += line.find(what) != std::string::npos;
+        }
+        return seen;
+    };
+    const auto waitFor = [&](const std::string& what, std::size_t count) {
+        for (int tick = 0; tick < 3000 && lines(what) < count; ++tick) {
+            usleep(10000);
+        }
+        return lines(what) >= count;
+    };
+    // A few microseconds an access (more as the sleeps go): the first write and verify take
+    // seconds.
+    const pid_t watch =
+        Start("sim:0x378/slow=3", {"--json", "write", "fw.s19", "--type", "2764", "--watch",
+                                   "--reset-ms", "0", "--verify", "changed"});
+    ASSERT_TRUE(waitFor("\"phase\":\"writing\"", 1)) << ReadText(base_ / "started.err");
+    WriteText(work_ / "fw.s19", ReadText(work_ / "second.s19"));
+    ASSERT_TRUE(waitFor("\"event\":\"cycle\"", 1)) << ReadText(base_ / "started.err");
+    // Now the first half of the new file, no end record: valid as it stands; the rest follows
+    // after a pause shorter than the watch's.
+    const std::string whole = ReadText(work_ / "first.s19");
+    const std::size_t half = whole.find('\n', whole.size() / 2) + 1;
+    WriteText(work_ / "fw.s19", whole.substr(0, half));
+    usleep(200000);
+    std::ofstream(work_ / "fw.s19", std::ios::app) << whole.substr(half);
+    ASSERT_TRUE(waitFor("\"event\":\"cycle\"", 2)) << ReadText(base_ / "started.err");
+    usleep(600000);
+    kill(watch, SIGINT);
+    EXPECT_EQ(Wait(watch), 0) << ReadText(base_ / "started.err");
+    EXPECT_EQ(lines("\"event\":\"cycle\""), 2u) << "the half file was loaded";
+    const std::string out = ReadText(base_ / "started.out");
+    EXPECT_THAT(out,
+                HasSubstr("{\"event\":\"cycle\",\"file\":\"fw.s19\",\"changed\":1,"
+                          "\"runs\":1,\"written\":\"changes\",\"verified\":true,\"status\":0"));
+    EXPECT_EQ(Run("sim", {"verify", "first.bin", "--type", "2764"}).status, 0);
+}
+
 // --changed-only writes what differs from PREVIOUS; when the emulator turns out not to hold
 // PREVIOUS after all, the whole range is written and verified once more.
 TEST_F(CliTest, ChangedOnlyWritesTheDifferenceOrEverythingWhenTheEmulatorLostIt) {
@@ -1000,6 +1140,8 @@ TEST_F(CliTest, ChangedOnlyWritesTheDifferenceOrEverythingWhenTheEmulatorLostIt)
     const RunResult lost = Run("sim", changed);  // the simulator starts with empty memory
     EXPECT_EQ(lost.status, 0) << lost.err;
     EXPECT_THAT(lost.err, HasSubstr("writing and verifying the whole range once more"));
+    EXPECT_THAT(lost.out, HasSubstr("rewrote the whole range (8192 bytes) after a failed verify of "
+                                    "the changes since previous.bin, verified"));
     ASSERT_EQ(
         Run("sim", {"-q", "write", "previous.bin", "--type", "2764", "--reset-ms", "0"}).status, 0);
     const RunResult held = Run("sim", changed);
