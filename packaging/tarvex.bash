@@ -6,7 +6,7 @@ _tarvex_commands="detect write read verify dump reset test convert help"
 _tarvex_global_options="--io --port -q --quiet --json -h --help --version"
 # Options that take a value: the word after them is never the command or a positional.
 _tarvex_valued_options="--io --port --type --format --start --end --hex-base --reset-ms
-    --changed-only --verify --leave --page --from --to --fill --passes --lines --count
+    --changed-only --previous-format --verify --leave --page --from --to --fill --passes --lines --count
     --seconds"
 _tarvex_image_options="--type --format --start --end --hex-base"
 # --io, --port, --quiet and --json may also follow a command that opens a port.
@@ -18,7 +18,7 @@ _tarvex_command_options() {
         detect) options="--leave" ;;
         write)
             options="$_tarvex_image_options --no-verify --allow-empty --crop --reset-ms --watch
-                --changed-only --verify"
+                --changed-only --previous-format --verify"
             ;;
         read) options="$_tarvex_image_options --leave --sparse" ;;
         verify) options="$_tarvex_image_options --leave --allow-empty --crop" ;;
@@ -95,7 +95,7 @@ _tarvex_values() {
         --io) _tarvex_offer "$prefix" "$cur" ppdev direct sim sim:none ;;
         --port) _tarvex_offer "$prefix" "$cur" 0x278 0x378 0x3BC ;;
         --type) _tarvex_offer "$prefix" "$cur" 2764 27128 27256 27512 27010 ;;
-        --format | --to) _tarvex_offer "$prefix" "$cur" bin hex xhex srec ;;
+        --format | --to | --previous-format) _tarvex_offer "$prefix" "$cur" bin hex xhex srec ;;
         --from)
             if [[ $command == reset ]]; then
                 _tarvex_offer "$prefix" "$cur" hold release
