@@ -14,7 +14,7 @@
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
 #include "link/IoPort.h"
-#include "sim/SimBackend.h"
+#include "port/SimBackend.h"
 
 namespace tarvex {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "link/PortBackend.h"
+#include "port/PortBackend.h"
 
 namespace tarvex {
 

@@ -1,4 +1,4 @@
-#include "link/DirectBackend.h"
+#include "port/DirectBackend.h"
 
 #include <atomic>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "link/PortBackends.h"
+#include "port/Backends.h"
 
 namespace tarvex {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "link/PortBackend.h"
-#include "link/SystemCalls.h"
+#include "port/PortBackend.h"
+#include "port/SystemCalls.h"
 
 namespace tarvex {
 

@@ -1,4 +1,4 @@
-#include "link/DriverBackend.h"
+#include "port/DriverBackend.h"
 
 #include <atomic>
 #include <string>

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "link/PortBackend.h"
-#include "link/WindowsCalls.h"
+#include "port/PortBackend.h"
+#include "port/WindowsCalls.h"
 
 namespace tarvex {
 

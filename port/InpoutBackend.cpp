@@ -1,4 +1,4 @@
-#include "link/InpoutBackend.h"
+#include "port/InpoutBackend.h"
 
 #include <atomic>
 #include <cstdint>

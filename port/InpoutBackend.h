@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "link/PortBackend.h"
-#include "link/WindowsCalls.h"
+#include "port/PortBackend.h"
+#include "port/WindowsCalls.h"
 
 namespace tarvex {
 

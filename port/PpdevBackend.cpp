@@ -1,4 +1,4 @@
-#include "link/PpdevBackend.h"
+#include "port/PpdevBackend.h"
 
 #include <fcntl.h>
 #include <linux/ppdev.h>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/PortBackends.h"
+#include "port/Backends.h"
 
 namespace tarvex {
 namespace {

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "link/PortBackend.h"
-#include "link/SystemCalls.h"
+#include "port/PortBackend.h"
+#include "port/SystemCalls.h"
 
 namespace tarvex {
 

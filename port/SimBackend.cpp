@@ -1,6 +1,7 @@
-#include "sim/SimBackend.h"
+#include "port/SimBackend.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #include <sys/stat.h>
@@ -17,6 +18,9 @@
 #include <cstring>
 #include <thread>
 #include <utility>
+#include <vector>
+
+#include "image/SafeOutputFile.h"
 
 namespace tarvex::sim {
 namespace {
@@ -66,6 +70,64 @@ bool ParseBase(const std::string& text, std::uint16_t& base) {
         return false;
     }
     base = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// The state file: read whole and checked by the bus, written through a unique temporary file
+// renamed over the old one, so a failed save keeps the old state and nothing planted beside
+// it is followed.
+bool StateFileProblem(const std::string& path, std::string& error) {
+    // Checked before opening: a FIFO would block the open, /dev/zero never ends.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 &&
+        (!S_ISREG(info.st_mode) ||
+         static_cast<std::uint64_t>(info.st_size) > SimBus::kLargestStateFile)) {
+        error = SimBus::NotAStateFile(path);
+        return true;
+    }
+    return false;
+}
+
+bool LoadState(SimBus& bus, const std::string& path, std::string& error) {
+    if (StateFileProblem(path, error)) {
+        return false;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        if (errno == ENOENT) {
+            return true;  // first run: nothing kept yet
+        }
+        error = "cannot read simulator state file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<char> bytes;
+    char block[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+        bytes.insert(bytes.end(), block, block + got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int readErrno = errno;
+    std::fclose(file);
+    if (failed) {
+        error = "cannot read simulator state file " + path + ": " + std::strerror(readErrno);
+        return false;
+    }
+    return bus.RestoreState(bytes, path, error);
+}
+
+bool SaveState(SimBus& bus, const std::string& path, std::string& error) {
+    const std::string contents = bus.StateBytes();
+    SafeOutputFile file;
+    if (!file.Open(path)) {
+        error = "simulator state file: " + file.Error();
+        return false;
+    }
+    const IoResult written = file.Write(contents.data(), contents.size());
+    if (written.error || written.count != contents.size() || !file.Close() || !file.Commit()) {
+        error = "simulator state file: " + file.Error();
+        return false;
+    }
     return true;
 }
 
@@ -166,8 +228,8 @@ bool SimBackend::Open(OpenFailure& failure) {
     }
     std::string error;
     // Saving right away proves the file can be kept before any work is done.
-    if (SimBus::StateFileProblem(statePath_, error) || !Lock(error) ||
-        !bus_->LoadState(statePath_, error) || !bus_->SaveState(statePath_, error)) {
+    if (StateFileProblem(statePath_, error) || !Lock(error) ||
+        !LoadState(*bus_, statePath_, error) || !SaveState(*bus_, statePath_, error)) {
         failure.code = errno != 0 ? static_cast<std::uint32_t>(errno) : 5;
         failure.detail = error;
         Unlock();
@@ -179,7 +241,7 @@ bool SimBackend::Open(OpenFailure& failure) {
 void SimBackend::Close() {
     saveError_.clear();
     if (!statePath_.empty()) {
-        bus_->SaveState(statePath_, saveError_);
+        SaveState(*bus_, statePath_, saveError_);
     }
     Unlock();
 }

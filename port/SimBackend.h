@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "link/PortBackend.h"
+#include "port/PortBackend.h"
 #include "sim/SimEmulator.h"
 
 namespace tarvex::sim {

@@ -1,4 +1,4 @@
-#include "link/SystemCalls.h"
+#include "port/SystemCalls.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "link/PortBackends.h"
+#include "port/Backends.h"
 
 namespace tarvex {
 namespace {

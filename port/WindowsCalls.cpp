@@ -1,4 +1,4 @@
-#include "link/WindowsCalls.h"
+#include "port/WindowsCalls.h"
 
 #include <windows.h>
 

@@ -1,8 +1,5 @@
 #include "sim/SimEmulator.h"
 
-#include "image/SafeOutputFile.h"
-
-#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -26,17 +23,12 @@ constexpr std::size_t kStateRecordSize = 2 + SimEmulator::kMemorySize;
 constexpr char kRegistersTag[] = "REGS";
 constexpr std::size_t kRegistersTagSize = sizeof(kRegistersTag) - 1;
 constexpr std::size_t kRegistersRecordSize = 2 + 5;
-constexpr std::size_t kLargestStateFile = kStateMagicSize + 65 * kStateRecordSize;
 
 std::uint16_t BaseAt(const std::vector<char>& bytes, std::size_t at) {
     return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
                                       static_cast<unsigned char>(bytes[at + 1]) << 8);
 }
 
-std::string NotAStateFile(const std::string& path) {
-    return "simulator state file " + path +
-           " is not a state file written by this program (remove it to start afresh)";
-}
 
 bool ParseNumber(const std::string& text, std::uint64_t& value) {
     int base = 10;
@@ -52,6 +44,13 @@ bool ParseNumber(const std::string& text, std::uint64_t& value) {
 }
 
 }  // namespace
+
+const std::uint64_t SimBus::kLargestStateFile = kStateMagicSize + 65 * kStateRecordSize;
+
+std::string SimBus::NotAStateFile(const std::string& path) {
+    return "simulator state file " + path +
+           " is not a state file written by this program (remove it to start afresh)";
+}
 
 std::string FormatAccess(const Access& access) {
     char line[16];
@@ -302,42 +301,8 @@ void SimBus::ResetCounters() {
     writes_ = 0;
 }
 
-bool SimBus::StateFileProblem(const std::string& path, std::string& error) {
-    // Checked before opening: a FIFO would block the open, /dev/zero never ends.
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 &&
-        (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > kLargestStateFile)) {
-        error = NotAStateFile(path);
-        return true;
-    }
-    return false;
-}
-
-bool SimBus::LoadState(const std::string& path, std::string& error) {
-    if (StateFileProblem(path, error)) {
-        return false;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        if (errno == ENOENT) {
-            return true;  // first run: nothing kept yet
-        }
-        error = "cannot read simulator state file " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::vector<char> bytes;
-    char block[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
-        bytes.insert(bytes.end(), block, block + got);
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int readErrno = errno;
-    std::fclose(file);
-    if (failed) {
-        error = "cannot read simulator state file " + path + ": " + std::strerror(readErrno);
-        return false;
-    }
+bool SimBus::RestoreState(const std::vector<char>& bytes, const std::string& path,
+                          std::string& error) {
     if (bytes.size() < kStateMagicSize ||
         std::memcmp(bytes.data(), kStateMagic, kStateMagicSize) != 0) {
         error = NotAStateFile(path);
@@ -384,7 +349,7 @@ bool SimBus::LoadState(const std::string& path, std::string& error) {
     return true;
 }
 
-bool SimBus::SaveState(const std::string& path, std::string& error) {
+std::string SimBus::StateBytes() {
     std::string contents(kStateMagic, kStateMagicSize);
     {
         std::lock_guard lock(mutex_);
@@ -405,19 +370,7 @@ bool SimBus::SaveState(const std::string& path, std::string& error) {
             }
         }
     }
-    // A unique temporary file renamed over the old one: a failed save keeps the old state,
-    // and nothing planted beside it is followed.
-    SafeOutputFile file;
-    if (!file.Open(path)) {
-        error = "simulator state file: " + file.Error();
-        return false;
-    }
-    const IoResult written = file.Write(contents.data(), contents.size());
-    if (written.error || written.count != contents.size() || !file.Close() || !file.Commit()) {
-        error = "simulator state file: " + file.Error();
-        return false;
-    }
-    return true;
+    return contents;
 }
 
 }  // namespace tarvex::sim

@@ -125,14 +125,15 @@ class SimBus {
     std::uint64_t WriteCount() const;
     void ResetCounters();
 
-    // Keeps every device's memory and registers in a file between runs. Load fails on a
-    // file that is not a state file or is damaged; a missing file is fine (it is written at
-    // Save). A file that holds only the memory (as kept before the registers were) loads it
-    // and leaves the registers as at power-on.
-    bool LoadState(const std::string& path, std::string& error);
-    // True, with the reason, when `path` exists but cannot be a state file.
-    static bool StateFileProblem(const std::string& path, std::string& error);
-    bool SaveState(const std::string& path, std::string& error);
+    // Every device's memory and registers as kept between runs (the file I/O is the
+    // backend's). Restore refuses bytes that are no state or are damaged, naming `path`; a
+    // state of the memory alone (as kept before the registers were) loads it and leaves the
+    // registers as at power-on.
+    std::string StateBytes();
+    bool RestoreState(const std::vector<char>& bytes, const std::string& path,
+                      std::string& error);
+    static std::string NotAStateFile(const std::string& path);
+    static const std::uint64_t kLargestStateFile;
 
   private:
     SimEmulator* Find(std::uint16_t base);

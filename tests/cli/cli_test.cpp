@@ -27,7 +27,7 @@
 
 #include "link/Emulator.h"
 #include "link/IoPort.h"
-#include "sim/SimBackend.h"
+#include "port/SimBackend.h"
 
 static std::atomic<long> allocations{-1};  // counted while not negative
 

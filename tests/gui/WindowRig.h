@@ -8,7 +8,7 @@
 #include "app/IndicatorLamp.h"
 #include "app/MainForm.h"
 #include "link/PortBackends.h"
-#include "sim/SimBackend.h"
+#include "port/SimBackend.h"
 #include "view/OptionsForm.h"
 
 Q_DECLARE_METATYPE(tarvex::Lamp)

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "link/IoPort.h"
-#include "link/PpdevBackend.h"
-#include "link/SystemCalls.h"
+#include "port/PpdevBackend.h"
+#include "port/SystemCalls.h"
 #include "sim/SimEmulator.h"
 
 namespace tarvex::testing {

@@ -6,7 +6,7 @@
 
 #include "image/ImageModel.h"
 #include "link/Emulator.h"
-#include "sim/SimBackend.h"
+#include "port/SimBackend.h"
 #include "support/RecordingHost.h"
 
 namespace tarvex::testing {

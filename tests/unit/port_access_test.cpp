@@ -18,9 +18,9 @@
 #include <tuple>
 #include <utility>
 
-#include "link/DirectBackend.h"
+#include "port/DirectBackend.h"
 #include "link/PortBackends.h"
-#include "link/PpdevBackend.h"
+#include "port/PpdevBackend.h"
 #include "support/FakeParport.h"
 
 namespace tarvex {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "link/DriverBackend.h"
-#include "link/InpoutBackend.h"
+#include "port/DriverBackend.h"
+#include "port/InpoutBackend.h"
 #include "link/IoPort.h"
 #include "link/PortBackends.h"
 
