@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
+scripts/check_layers.sh
 
 jobs=$(nproc)
 cmake --preset dev
