@@ -15,6 +15,8 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
+#include <QWheelEvent>
+#include <cstdlib>
 
 #include "image/BufferPage.h"
 #include "image/HexText.h"
@@ -222,6 +224,8 @@ void TOptions::CreateControls() {
     setTabOrder(AutoVerify, AutoSave);
 
     REdit->installEventFilter(this);
+    REdit->viewport()->installEventFilter(this);
+    SBar->installEventFilter(this);
     connect(SBar, &QScrollBar::valueChanged, this, &TOptions::SBarChange);
     connect(AutoVerify, &QCheckBox::toggled, this,
             [this](bool checked) { model_.AutoVerify = checked; });
@@ -305,6 +309,22 @@ void TOptions::REditKeyDown(const QKeyEvent& event) {
     SBar->setValue(page);
 }
 
+void TOptions::WheelPages(const QWheelEvent& event) {
+    constexpr int kNotch = 120;  // eighths of a degree
+    const QPoint delta = event.angleDelta();
+    if (std::abs(delta.y()) < std::abs(delta.x())) {
+        return;  // sideways: the page has no width to scroll
+    }
+    if ((wheelRest_ < 0 && delta.y() > 0) || (wheelRest_ > 0 && delta.y() < 0)) {
+        wheelRest_ = 0;  // turned back
+    }
+    wheelRest_ += delta.y();
+    const int notches = wheelRest_ / kNotch;
+    wheelRest_ %= kNotch;
+    // Up is towards page 0. The scroll bar keeps inside its range.
+    SBar->setValue(SBar->value() - notches);
+}
+
 void TOptions::FieldEnter(RangeField field) {
     savedTexts_[static_cast<int>(field)] = Field(field)->text();
 }
@@ -318,6 +338,12 @@ void TOptions::FieldExit(RangeField field) {
     // The model kept its value; so does the field. The focus stays where the user put it.
     Message(MessageKind::Error, RangeFieldMessage(field), MessageButtons::Cancel);
     edit->setText(savedTexts_[static_cast<int>(field)]);
+}
+
+void TOptions::CommitField(RangeField field) {
+    QLineEdit* edit = Field(field);
+    const bool valid = ApplyRangeField(model_, field, edit->text().toStdString());
+    edit->setText(valid ? ModelText(field) : savedTexts_[static_cast<int>(field)]);
 }
 
 bool TOptions::FilterHexKey(const QKeyEvent& event) {
@@ -369,6 +395,10 @@ bool TOptions::eventFilter(QObject* watched, QEvent* event) {
         REditKeyDown(static_cast<const QKeyEvent&>(*event));
         return false;  // the dump applies the key to its caret as well
     }
+    if ((watched == REdit->viewport() || watched == SBar) && event->type() == QEvent::Wheel) {
+        WheelPages(static_cast<const QWheelEvent&>(*event));
+        return true;  // never the dump's own zoom (Ctrl) or scrolling
+    }
     const std::optional<RangeField> field = FieldOf(watched);
     if (!field) {
         return QWidget::eventFilter(watched, event);
@@ -401,13 +431,28 @@ bool TOptions::eventFilter(QObject* watched, QEvent* event) {
 
 void TOptions::closeEvent(QCloseEvent* event) {
     // The close box takes no focus: a value typed into the field with the focus would be
-    // lost without a word. It is committed, or refused, as if the field were left.
+    // lost without a word, so it is committed as if the field were left. A bad one is
+    // dropped in silence: the user chose to close, and a box would ask about a window that
+    // is gone the moment it is answered.
     if (const std::optional<RangeField> field = FieldOf(focusWidget());
         field && Field(*field)->text() != ModelText(*field)) {
-        FieldExit(*field);
+        CommitField(*field);
     }
     event->accept();
     emit FormClose();
+}
+
+// Page Up and Page Down, which no field uses, take the keyboard back to the dump from
+// anywhere in the window and turn the page there as they do in the dump itself.
+void TOptions::keyPressEvent(QKeyEvent* event) {
+    // A key the dump itself passed on is not sent back to it.
+    if ((event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) &&
+        focusWidget() != REdit) {
+        REdit->setFocus(Qt::ShortcutFocusReason);
+        QCoreApplication::sendEvent(REdit, event);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 }  // namespace tarvex

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "host/Host.h"
 #include "image/ImageModel.h"
 #include "image/RangeEdit.h"
-#include "host/Host.h"
 
 class QCheckBox;
 class QKeyEvent;
@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QScrollBar;
+class QWheelEvent;
 
 namespace tarvex {
 
@@ -47,6 +48,7 @@ class TOptions : public QWidget {
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void CreateControls();
@@ -54,8 +56,14 @@ class TOptions : public QWidget {
     void SBarChange();
     // The paging keys; the key still reaches the dump afterwards.
     void REditKeyDown(const QKeyEvent& event);
+    // One page a notch, over the dump as over the scroll bar; a fine wheel's small steps add
+    // up to a notch.
+    void WheelPages(const QWheelEvent& event);
     void FieldEnter(RangeField field);
     void FieldExit(RangeField field);
+    // Leaving without a word: a valid text goes to the model, any other gives way to the
+    // saved text.
+    void CommitField(RangeField field);
     // True when the key event is used up here.
     bool FilterHexKey(const QKeyEvent& event);
     // A box of this window; the window is loaded again when it closes.
@@ -68,6 +76,8 @@ class TOptions : public QWidget {
     std::array<QLineEdit*, 3> fields_{};
     // Each field's text when it took the focus, put back when it is left with a bad value.
     std::array<QString, 3> savedTexts_;
+    // What the wheel turned short of a notch.
+    int wheelRest_ = 0;
 
     QLabel* Label1 = nullptr;
     QLabel* Range = nullptr;

@@ -341,29 +341,170 @@ class OptionsTest : public QObject {
         QCOMPARE(rig.main->Model().BufferEnd, 0x1FFFu);  // nothing committed before leaving
     }
 
-    // Closing with the close box while a field holds a new value commits it, as leaving does.
+    // Closing with the close box while a field holds a new value commits it, as leaving does;
+    // a bad value is dropped without a box, now or when the window opens again.
     void closingCommitsTheFieldInUse_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<quint32>("end");
-        QTest::newRow("good value") << "FFF" << QStringList{} << 0xFFFu;
-        QTest::newRow("bad value")
-            << "FFFFF" << QStringList{Error("Incorrect buffer end selected!")} << 0x1FFFu;
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");  // after the field's text was selected
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QList<quint32>>("model");
+        const QStringList shown{"00000", "01FFF", "FF"};
+        const QList<quint32> whole{0, 0x1FFF, 0xFF};
+        QTest::newRow("good end") << "BufferEnd"
+                                  << "FFF" << QStringList{"00000", "00FFF", "FF"}
+                                  << QList<quint32>{0, 0xFFF, 0xFF};
+        QTest::newRow("good fill value")
+            << "FillValue"
+            << "5" << QStringList{"00000", "01FFF", "05"} << QList<quint32>{0, 0x1FFF, 5};
+        QTest::newRow("end beyond the 2764") << "BufferEnd"
+                                             << "FFFFF" << shown << whole;
+        QTest::newRow("start above the end") << "BufferStart"
+                                             << "2000" << shown << whole;
+        QTest::newRow("fill value too large") << "FillValue"
+                                              << "100" << shown << whole;
+        QTest::newRow("field emptied") << "BufferEnd"
+                                       << "" << shown << whole;
     }
 
     void closingCommitsTheFieldInUse() {
         WindowRig rig("sim");
         OptionsDriver options(rig);
-        rig.main->EpromTypeChange(0);
+        rig.main->EpromTypeChange(0);  // 2764
         options.Open();
         Modals modals;
-        options.Find<QLineEdit>("BufferEnd")->setFocus(Qt::MouseFocusReason);
-        options.Find<QLineEdit>("BufferEnd")->selectAll();
+        auto* field = options.Find<QLineEdit>(Row<QString>("field"));
+        field->setFocus(Qt::MouseFocusReason);
+        field->selectAll();
+        options.Key(Qt::Key_Backspace);  // the selected text goes
         options.Type(Row<QString>("typed"));
         QVERIFY(options.window.close());
-        QTEST(modals.boxes, "boxes");
-        QTEST(rig.main->Model().BufferEnd, "end");
         QVERIFY(!options.window.isVisible() && rig.main->isEnabled());
+        QTEST(options.Fields(), "fields");
+        QTEST(options.Model(), "model");
+        // Opened again, the focus leaves the field it was in: still no box.
+        options.Open();
+        QCoreApplication::processEvents();
+        QTEST(options.Fields(), "fields");
+        QTEST(options.Model(), "model");
+        QCOMPARE(modals.boxes, QStringList());
+        QVERIFY(options.window.close());
+    }
+
+    void wheel_data() {
+        QTest::addColumn<QString>("over");  // the dump or the scroll bar
+        QTest::addColumn<int>("startPage");
+        QTest::addColumn<QList<int>>("notches");  // angle deltas, up positive
+        QTest::addColumn<bool>("sideways");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("range");
+        const int none = Qt::NoModifier;
+        const QList<int> down{-120};
+        QTest::newRow("one notch down") << "dump" << 0 << down << false << none << "00100-001FF";
+        QTest::newRow("one notch up")
+            << "dump" << 5 << QList<int>{120} << false << none << "00400-004FF";
+        QTest::newRow("three notches down")
+            << "dump" << 0 << QList<int>{-120, -120, -120} << false << none << "00300-003FF";
+        QTest::newRow("a fast turn: two notches at once")
+            << "dump" << 0 << QList<int>{-240} << false << none << "00200-002FF";
+        QTest::newRow("down, then up")
+            << "dump" << 4 << QList<int>{-120, 120} << false << none << "00400-004FF";
+        QTest::newRow("half a notch: not yet")
+            << "dump" << 0 << QList<int>{-60} << false << none << "00000-000FF";
+        QTest::newRow("a fine wheel's steps add up to a notch")
+            << "dump" << 0 << QList<int>{-15, -15, -15, -15, -15, -15, -15, -15} << false << none
+            << "00100-001FF";
+        QTest::newRow("half a notch back and forth does not add up")
+            << "dump" << 0 << QList<int>{-60, 60, -60} << false << none << "00000-000FF";
+        QTest::newRow("up on page 0")
+            << "dump" << 0 << QList<int>{120} << false << none << "00000-000FF";
+        QTest::newRow("down on the last page")
+            << "dump" << 31 << down << false << none << "01F00-01FFF";
+        QTest::newRow("with Ctrl: a page, not a zoom")
+            << "dump" << 0 << down << false << int(Qt::ControlModifier) << "00100-001FF";
+        QTest::newRow("sideways: nothing") << "dump" << 2 << down << true << none << "00200-002FF";
+        QTest::newRow("over the scroll bar: the same")
+            << "bar" << 0 << QList<int>{-15, -15, -15, -15, -15, -15, -15, -15} << false << none
+            << "00100-001FF";
+    }
+
+    // The wheel turns the pages one a notch, over the dump as over the scroll bar.
+    void wheel() {
+        WindowRig rig("sim");
+        OptionsDriver options(rig);
+        rig.main->EpromTypeChange(0);  // 2764: pages 0 to 31
+        options.Open();
+        options.Bar()->setValue(Row<int>("startPage"));
+        auto* dump = options.Find<QPlainTextEdit>("REdit");
+        const int fontPixels = dump->font().pixelSize();
+        QWidget* surface = Row<QString>("over") == "bar" ? options.Bar() : dump->viewport();
+        const QPoint middle = surface->rect().center();
+        for (const int delta : Row<QList<int>>("notches")) {
+            const QPoint angle = Row<bool>("sideways") ? QPoint(delta, 0) : QPoint(0, delta);
+            QWheelEvent notch(middle, surface->mapToGlobal(middle), {}, angle, Qt::NoButton,
+                              Qt::KeyboardModifiers(Row<int>("modifiers")), Qt::NoScrollPhase,
+                              false);
+            QApplication::sendEvent(surface, &notch);
+        }
+        QTEST(options.Range(), "range");
+        QCOMPARE(options.Dump().left(5), options.Range().left(5));
+        QCOMPARE(dump->font().pixelSize(), fontPixels);
+    }
+
+    void backToTheDump_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("typed");  // into the field first
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("range");
+        QTest::addColumn<QList<quint32>>("model");
+        const int down = Qt::Key_PageDown, up = Qt::Key_PageUp, none = Qt::NoModifier;
+        const QList<quint32> whole{0, 0x1FFF, 0xFF};
+        QTest::newRow("Page Down in the start field")
+            << "BufferStart"
+            << "" << down << none << QStringList{} << "00400-004FF" << whole;
+        QTest::newRow("Page Up in the fill value")
+            << "FillValue"
+            << "" << up << none << QStringList{} << "00200-002FF" << whole;
+        QTest::newRow("Ctrl+Page Down")
+            << "BufferEnd"
+            << "" << down << int(Qt::ControlModifier) << QStringList{} << "00400-004FF" << whole;
+        QTest::newRow("from a read-only field")
+            << "HexBase"
+            << "" << down << none << QStringList{} << "00400-004FF" << whole;
+        QTest::newRow("from the check box")
+            << "AutoVerify"
+            << "" << up << none << QStringList{} << "00200-002FF" << whole;
+        QTest::newRow("a good value is committed on the way")
+            << "BufferEnd"
+            << "FFF" << down << none << QStringList{} << "00400-004FF"
+            << QList<quint32>{0, 0xFFF, 0xFF};
+        QTest::newRow("a bad value is refused on the way, as by Tab")
+            << "BufferEnd"
+            << "FFFFF" << down << none << QStringList{Error("Incorrect buffer end selected!")}
+            << "00000-000FF" << whole;
+    }
+
+    // Page Up and Page Down bring the keyboard back from the fields to the dump, and page.
+    void backToTheDump() {
+        WindowRig rig("sim");
+        OptionsDriver options(rig);
+        rig.main->EpromTypeChange(0);
+        options.Open();
+        options.Bar()->setValue(3);
+        Modals modals;
+        auto* from = options.Find(Row<QString>("from"));
+        from->setFocus(Qt::MouseFocusReason);
+        if (auto* field = qobject_cast<QLineEdit*>(from); field && !field->isReadOnly()) {
+            field->selectAll();
+        }
+        options.Type(Row<QString>("typed"));
+        options.Key(Qt::Key(Row<int>("key")), Qt::KeyboardModifiers(Row<int>("modifiers")));
+        QCoreApplication::processEvents();  // leaving the field is handled after the move
+        QTEST(modals.boxes, "boxes");
+        QTEST(options.Range(), "range");
+        QCOMPARE(options.FocusName(), "REdit");
+        QTEST(options.Model(), "model");
     }
 
     // Random texts typed into random fields never break BufferStart <= BufferEnd <= EpromEnd,
