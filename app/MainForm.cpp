@@ -16,6 +16,7 @@
 #include <QStyleFactory>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <type_traits>
 #include <utility>
@@ -397,6 +398,26 @@ int TMain::ExitStatus() const {
     return ExitStatusFor({commandLine_, portAccessFailed_, ExitRequested.load()});
 }
 
+void TMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // A click on this window while it waits for an open window of its own must not leave
+    // that window behind it: the keyboard goes back there, and the window comes to the front.
+    // Later, not inside the activation itself.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !isEnabled() &&
+        OpenOwnedWindow()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                QWidget* owned = OpenOwnedWindow();
+                if (owned && !isEnabled() && !QApplication::activeModalWidget()) {
+                    owned->raise();
+                    owned->activateWindow();
+                }
+            },
+            Qt::QueuedConnection);
+    }
+}
+
 void TMain::closeEvent(QCloseEvent* event) {
     // A disabled window is busy with a command or a batch run and cannot be closed.
     if (!isEnabled()) {
@@ -534,6 +555,24 @@ void TMain::TarvexTestClick() {
                      outer.y() + GroupBox2->y() + TarvexTest->y() + 23});
 }
 
+// Qt's own way, a widget parent, would disable the window along with this one.
+void TMain::Own(QWidget* window) {
+    window->winId();  // both need their native windows
+    winId();
+    window->windowHandle()->setTransientParent(windowHandle());
+}
+
+QWidget* TMain::OpenOwnedWindow() const {
+    for (QWidget* window :
+         {static_cast<QWidget*>(Options.data()), static_cast<QWidget*>(StdTest.get()),
+          static_cast<QWidget*>(ExtTest.get())}) {
+        if (window && window->isVisible()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
 void TMain::AttachOptions(TOptions* options) {
     Options = options;
     connect(options, &TOptions::FormClose, this, [this] {
@@ -549,6 +588,7 @@ void TMain::SetOptionsClick() {
         link_->InvalidEpromType()) {
         return;
     }
+    Own(Options);
     Options->Open();
     SetWindowEnabled(false);
 }
@@ -558,6 +598,7 @@ void TMain::ContinuousTestClick() {
     if (!link_->EmulatorPresent() || selectionChanging_) {
         return;
     }
+    Own(StdTest.get());
     ShowCentredOn(StdTest.get(), this);
     SetWindowEnabled(false);
     StdTest->RunMemoryTest(*link_, testRandom_);
@@ -571,6 +612,7 @@ void TMain::SingleLinesClick() {
     if (selectionChanging_) {
         return;
     }
+    Own(ExtTest.get());
     ShowCentredOn(ExtTest.get(), this);
     SetWindowEnabled(false);
     ExtTest->RunSignalsTest(*link_);

@@ -111,6 +111,7 @@ class TMain : public QWidget, public Host {
     void TimerTimer();
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -133,6 +134,11 @@ class TMain : public QWidget, public Host {
     // Disabling keeps the keyboard focus where it was, for when the window is enabled again.
     void SetWindowEnabled(bool enabled);
     void SetComboText(QComboBox* combo, const std::string& text);
+    // Makes `window` one this window owns, for the window manager: kept above it, minimised
+    // with it, no taskbar entry of its own.
+    void Own(QWidget* window);
+    // The options or test window that is open, if any.
+    QWidget* OpenOwnedWindow() const;
 
     template <typename Function>
     auto OnWindowThread(Function function) -> decltype(function());

@@ -72,9 +72,10 @@ QImage SignalPicture(bool withTrace) {
     return picture;
 }
 
-// No caption buttons and no caption yet: the test loop writes its state there.
+// No caption buttons and no caption yet: the test loop writes its state there. A dialog, as
+// only for a dialog does Qt tell an X window manager whose window it is (WM_TRANSIENT_FOR).
 TExtTest::TExtTest(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("ExtTest"));
     setFixedSize(kClientWidth, kClientHeight);

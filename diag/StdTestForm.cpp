@@ -40,9 +40,10 @@ void SetTextColour(QLabel* label, const QColor& colour) {
 
 }  // namespace
 
-// No caption buttons: the test ends through its own Stop button.
+// No caption buttons: the test ends through its own Stop button. A dialog, as only for a
+// dialog does Qt tell an X window manager whose window it is (WM_TRANSIENT_FOR).
 TStdTest::TStdTest(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("StdTest"));
     setWindowTitle(QStringLiteral("         Tarvex memory test"));

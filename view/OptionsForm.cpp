@@ -126,7 +126,9 @@ std::optional<char32_t> TypedCharacter(const QKeyEvent& event) {
 }  // namespace
 
 TOptions::TOptions(ImageModel& model, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A dialog, not a plain window: only for a dialog does Qt tell an X window manager whose
+    // window it is (WM_TRANSIENT_FOR), and many give a dialog no minimise or maximise.
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       model_(model) {
     setObjectName(QStringLiteral("Options"));

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include "WindowRig.h"
+#include "diag/ExtTestForm.h"
+#include "diag/StdTestForm.h"
 #include "tests/support/FakeParport.h"
 
 using tarvex::Lamp;
@@ -27,6 +29,10 @@ const QByteArray kExtendedHex = ":0100000012ED\r\n:020000021000EC\r\n:01FFFF00AB
 static void WriteFile(const QString& name, const QByteArray& contents) {
     QFile file(name);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+}
+
+static void ClickIn(QWidget* window, const char* name) {
+    window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
 }
 
 static QByteArray ReadFile(const QString& name) {
@@ -273,6 +279,60 @@ class WindowTest : public QObject {
         // Write takes the focus; the others leave it where it was.
         QCOMPARE(rig.main->focusWidget()->objectName(),
                  command == "TarvexWrite" ? command : QStringLiteral("ReadFile"));
+    }
+
+    void aClickOnTheWaitingWindow_data() {
+        QTest::addColumn<QString>("open");
+        QTest::newRow("options") << "Options";
+        QTest::newRow("memory test") << "StdTest";
+        QTest::newRow("signals test") << "ExtTest";
+    }
+
+    // The main window, disabled while a window of its own is open, gives the activation it gets
+    // (a click on it) back to that window.
+    void aClickOnTheWaitingWindow() {
+        QFETCH(QString, open);
+        WindowRig rig("sim");
+        rig.main->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
+        QWidget* window = open == "Options"   ? static_cast<QWidget*>(rig.options.get())
+                          : open == "StdTest" ? static_cast<QWidget*>(&rig.main->StdTestWindow())
+                                              : &rig.main->ExtTestWindow();
+        QList<QWindow*> activated;
+        connect(qApp, &QGuiApplication::focusWindowChanged, this,
+                [&](QWindow* focus) { activated << focus; });
+        bool mainActivated = false, backThere = false, disabled = false;
+        auto clickOnTheMainWindow = [&] {
+            activated.clear();
+            rig.main->activateWindow();
+            QDeadlineTimer deadline(5000);
+            while (!(backThere = activated.contains(rig.main->windowHandle()) &&
+                                 QApplication::activeWindow() == window) &&
+                   !deadline.hasExpired()) {
+                QTest::qWait(5);
+            }
+            mainActivated = activated.contains(rig.main->windowHandle());
+            disabled = !rig.main->isEnabled();
+        };
+        if (open == "Options") {
+            rig.Click("SetOptions");
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            clickOnTheMainWindow();
+            window->close();
+        } else {
+            QTimer::singleShot(0, [&] {
+                clickOnTheMainWindow();
+                ClickIn(window, open == "StdTest" ? "StopTest" : "Exit");
+            });
+            rig.Find<QMenu>("TestMenu")
+                ->findChild<QAction*>(open == "StdTest" ? "ContinuousTest" : "SingleLines")
+                ->trigger();
+        }
+        disconnect(qApp, &QGuiApplication::focusWindowChanged, this, nullptr);
+        QVERIFY(mainActivated);
+        QVERIFY(backThere);
+        QVERIFY(disabled);
+        QVERIFY(!window->isVisible() && rig.main->isEnabled());
     }
 
     // Typed text falls back to the port in use without a probe. Choosing a port probes it and
