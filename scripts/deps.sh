@@ -10,6 +10,8 @@ package_packages=("${run_packages[@]}" dpkg-dev file librsvg2-bin lintian man-db
   desktop-file-utils)
 test_packages=("${package_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
   srecord binutils clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64)
+# The desktop window tests: a window manager, and the X tools that watch and drive it.
+test_packages+=(openbox wmctrl xdotool x11-utils)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
