@@ -177,6 +177,23 @@ class CliTest : public ::testing::Test {
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    // Until `child` catches SIGINT (bit 1 of SigCgt), at most ten seconds: a busy machine may
+    // start it late, and a signal before its handlers would end it unannounced.
+    static void WaitUntilItCatchesSignals(pid_t child) {
+        for (int tick = 0; tick < 1000; ++tick) {
+            std::istringstream status(ReadText("/proc/" + std::to_string(child) + "/status"));
+            std::string line;
+            while (std::getline(status, line) && line.rfind("SigCgt:", 0) != 0) {
+            }
+            // A shell that execs tarvex is waited past: only tarvex's own handlers count.
+            const std::string name = ReadText("/proc/" + std::to_string(child) + "/comm");
+            if (name == "tarvex\n" && line.size() > 7 &&
+                (std::stoull(line.substr(7), nullptr, 16) & 0x2) != 0) {
+                return;
+            }
+            usleep(10000);
+        }
+    }
     // Whether a temporary file of a save shows up in work_ within two seconds.
     bool TemporaryFileAppears() const {
         for (int i = 0; i < 200; ++i) {
@@ -556,7 +573,8 @@ TEST_F(CliTest, SignalsStopTheRunAndLeaveNoTemporaryFile) {
     // A FIFO nobody writes to does not hold the run hostage.
     ASSERT_EQ(mkfifo((work_ / "fifo").c_str(), 0600), 0);
     const pid_t child = Start("sim", {"write", "fifo", "--type", "2764"});
-    usleep(300000);
+    WaitUntilItCatchesSignals(child);
+    usleep(100000);  // into the open of the FIFO
     kill(child, SIGINT);
     EXPECT_EQ(Wait(child), 130);
     EXPECT_THAT(ReadText(base_ / "started.err"), HasSubstr("interrupted; nothing was changed"));
@@ -1028,6 +1046,9 @@ TEST_P(CliHostileTest, EndsWithItsStatusAndSaysIt) {
         }
         execl("/bin/bash", "bash", "-c", row.script.c_str(), static_cast<char*>(nullptr));
         _exit(127);
+    }
+    if (!row.signals.empty()) {
+        WaitUntilItCatchesSignals(child);
     }
     for (const auto& [ms, signal] : row.signals) {
         usleep(static_cast<useconds_t>(ms) * 1000);

@@ -58,7 +58,10 @@ TEST_P(DifferentialTest, WritesOnlyTheChangedRunsWithTheTransfersOwnSequences) {
     alone->bus->SetTracing(true);
     for (const ByteRun& run : runs) {
         alone->link.WriteEmulator(run.first, run.last, run.first - row.start);
-        expected += (expected.empty() ? "" : " ") + alone->Trace();
+        if (!expected.empty()) {
+            expected += ' ';
+        }
+        expected += alone->Trace();
     }
     rig->bus->SetTracing(true);
     WriteRuns(rig->link, runs, row.start, 0);
