@@ -16,33 +16,8 @@
 namespace tarvex {
 namespace {
 
+using ::testing::HasSubstr;
 using testing::SimRig;
-
-TEST(SimState, MemoryOutlivesTheRunPerBaseAndBadFilesAreRefusedAndKept) {
-    const auto folder =
-        std::filesystem::path(::testing::TempDir()) / ("tarvex_sim_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    const std::string state = (folder / "sim.state").string();
-    SimRig("0x278,0x378", state).Device(0x278)->Memory()[0x1FFFF] = 0x27;
-    SimRig later("0x3BC,0x378,0x278", state);  // another order, and a base the file lacks
-    EXPECT_EQ(later.Device(0x278)->Memory()[0x1FFFF], 0x27);
-    EXPECT_EQ(later.Device(0x378)->Memory()[0x1FFFF], 0x00);
-
-    const std::string bad = (folder / "bad").string(), text = "TARVEX-SIM-STATE 1\n\x78xx";
-    std::ofstream(bad, std::ios::binary) << text;
-    for (const std::string& path :
-         {bad, folder.string(), std::string("/dev/zero"), (folder / "no" / "sim.state").string()}) {
-        SimRig rig("", path);
-        EXPECT_FALSE(rig.port->Opened()) << path;
-        EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr(path));
-        EXPECT_THAT(rig.port->OpenErrorDetail(),
-                    ::testing::HasSubstr(path.find("/no/") != std::string::npos
-                                             ? "cannot open simulator lock file"
-                                             : "is not a state file written by this program"));
-    }
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(bad).rdbuf()), {}), text);
-    std::filesystem::remove_all(folder);
-}
 
 std::string FileBytes(const std::string& path) {
     return std::string(
@@ -60,9 +35,9 @@ struct StateFolder {
 
 using Registers = sim::SimEmulator::Registers;
 
-// What a run left on the device's lines and latches, the RESET line above all, is there for
-// the next run, as on a device that stayed powered between them.
-TEST(SimState, RegistersOutliveTheRunWithTheMemory) {
+// What a run left on each device's lines, latches and memory, the RESET line above all, is
+// there for the next run, as on a device that stayed powered between them.
+TEST(SimState, RegistersAndMemoryOutliveTheRunPerBase) {
     struct Row {
         const char* name;
         Registers left;  // data, control, configuration, high and low address
@@ -74,6 +49,7 @@ TEST(SimState, RegistersOutliveTheRunWithTheMemory) {
         {"power-on state", {}, true},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const StateFolder folder;
         const std::string state = folder.File("sim.state");
         {
@@ -81,19 +57,22 @@ TEST(SimState, RegistersOutliveTheRunWithTheMemory) {
             run.Device(0x378)->RestoreRegisters(row.left);
             run.Device(0x378)->Memory()[0x1FFFF] = 0x42;
         }
-        SimRig later("0x378,0x278", state);  // another order
-        ASSERT_TRUE(later.port->Opened()) << row.name << ": " << later.port->OpenErrorDetail();
-        EXPECT_EQ(later.Device(0x378)->SavedRegisters(), row.left) << row.name;
-        EXPECT_EQ(later.Device(0x278)->SavedRegisters(), Registers{}) << row.name;
-        EXPECT_EQ(later.Device(0x378)->TargetInReset(), row.held) << row.name;
-        EXPECT_EQ((later.bus->Read(0x379) & 0x80) != 0, row.held) << row.name;  // RESET feedback
-        EXPECT_EQ(later.Device(0x378)->Memory()[0x1FFFF], 0x42) << row.name;
+        SimRig later("0x3BC,0x378,0x278", state);  // another order, and a base the file lacks
+        ASSERT_TRUE(later.port->Opened()) << later.port->OpenErrorDetail();
+        EXPECT_EQ(later.Device(0x378)->SavedRegisters(), row.left);
+        EXPECT_EQ(later.Device(0x278)->SavedRegisters(), Registers{});
+        EXPECT_EQ(later.Device(0x378)->TargetInReset(), row.held);
+        EXPECT_EQ((later.bus->Read(0x379) & 0x80) != 0, row.held);  // RESET feedback
+        EXPECT_EQ(later.Device(0x378)->Memory()[0x1FFFF], 0x42);
+        EXPECT_EQ(later.Device(0x278)->Memory()[0x1FFFF], 0x00);
+        EXPECT_EQ(later.Device(0x3BC)->Memory()[0x1FFFF], 0x00);
     }
 }
 
 // A file of the memory alone, as kept before the registers were, still loads. Registers that
-// are cut short or do not match the memory refuse the file, which stays as it was.
-TEST(SimState, AFileOfTheMemoryAloneLoadsAndDamagedRegistersAreRefused) {
+// are cut short or do not match the memory refuse the file, and so does any other file; a
+// refused file stays as it was.
+TEST(SimState, AFileOfTheMemoryAloneLoadsAndDamagedOrForeignFilesAreRefusedAndKept) {
     const StateFolder folder;
     const std::string written = folder.File("written");
     const Registers left{0x5A, 0x0B, 0x08, 0x12, 0x34};  // target released
@@ -109,38 +88,44 @@ TEST(SimState, AFileOfTheMemoryAloneLoadsAndDamagedRegistersAreRefused) {
     std::string otherBase = kept, untagged = kept;
     otherBase[memory.size() + 4] = 0x79;  // 0x379
     untagged[memory.size()] = 'X';
-    struct Row {
-        const char* name;
-        std::string contents;
-        const char* refusal;  // empty: loads
+    const std::string foreign = "is not a state file written by this program";
+    const std::pair<std::string, std::string> rows[] = {
+        // contents, refusal (empty: loads)
+        {memory, ""},
+        {kept, ""},
+        {kept.substr(0, kept.size() - 1), "is damaged"},
+        {memory + "REGS", "is damaged"},
+        {otherBase, "is damaged"},
+        {untagged, foreign},
+        {"TARVEX-SIM-STATE 1\n\x78xx", foreign},
     };
-    const Row rows[] = {
-        {"memory alone", memory, ""},
-        {"as written", kept, ""},
-        {"registers cut short", kept.substr(0, kept.size() - 1), "is damaged"},
-        {"tag alone", memory + "REGS", "is damaged"},
-        {"registers of another base", otherBase, "is damaged"},
-        {"no tag before the registers", untagged, "is not a state file written by this program"},
-    };
-    for (const Row& row : rows) {
+    for (const auto& [contents, refusal] : rows) {
+        SCOPED_TRACE(contents.substr(0, 20) + "... " + std::to_string(contents.size()));
         const std::string state = folder.File("sim.state");
-        std::ofstream(state, std::ios::binary | std::ios::trunc) << row.contents;
+        std::ofstream(state, std::ios::binary | std::ios::trunc) << contents;
         {
             SimRig rig("", state);
-            if (*row.refusal == '\0') {
-                ASSERT_TRUE(rig.port->Opened()) << row.name << ": " << rig.port->OpenErrorDetail();
-                EXPECT_EQ(rig.Device()->Memory()[0x1FFFF], 0x42) << row.name;
-                EXPECT_EQ(rig.Device()->SavedRegisters(),
-                          row.contents == memory ? Registers{} : left)
-                    << row.name;
+            if (refusal.empty()) {
+                ASSERT_TRUE(rig.port->Opened()) << rig.port->OpenErrorDetail();
+                EXPECT_EQ(rig.Device()->Memory()[0x1FFFF], 0x42);
+                EXPECT_EQ(rig.Device()->SavedRegisters(), contents == memory ? Registers{} : left);
                 continue;
             }
-            EXPECT_FALSE(rig.port->Opened()) << row.name;
-            EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr(state)) << row.name;
-            EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr(row.refusal)) << row.name;
-            EXPECT_THAT(rig.port->OpenErrorDetail(), ::testing::HasSubstr("remove it")) << row.name;
+            EXPECT_FALSE(rig.port->Opened());
+            EXPECT_THAT(rig.port->OpenErrorDetail(), HasSubstr(state));
+            EXPECT_THAT(rig.port->OpenErrorDetail(), HasSubstr(refusal));
+            EXPECT_THAT(rig.port->OpenErrorDetail(), HasSubstr("remove it"));
         }
-        EXPECT_EQ(FileBytes(state), row.contents) << row.name << ": a refused file is kept";
+        EXPECT_EQ(FileBytes(state), contents) << "a refused file is kept";
+    }
+    for (const std::string& path :
+         {folder.path.string(), std::string("/dev/zero"), folder.File("no/sim.state")}) {
+        SimRig rig("", path);
+        EXPECT_FALSE(rig.port->Opened()) << path;
+        EXPECT_THAT(rig.port->OpenErrorDetail(), HasSubstr(path));
+        EXPECT_THAT(rig.port->OpenErrorDetail(),
+                    HasSubstr(path.find("/no/") != path.npos ? "cannot open simulator lock file"
+                                                             : foreign));
     }
 }
 
