@@ -74,6 +74,21 @@ struct Rig : FileSystem {
     FileLoader loader{*model, host, *this};
 };
 
+// Every row's messages, its failure flag, how far it read and the bytes it names.
+void CheckEach(const std::vector<LoadCase>& rows) {
+    for (const LoadCase& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 100));
+        Rig rig;
+        EXPECT_EQ(rig.Load(row), row.messages);
+        const bool failed = !row.messages.empty() && row.messages.back().rfind("Load", 0) != 0;
+        EXPECT_EQ(rig.model->ReadError, failed);
+        EXPECT_LE(rig.bytesRead, row.maxRead);
+        for (const auto& [index, value] : row.bytes) {
+            EXPECT_EQ(rig.model->DataBuffer[index], value) << std::hex << index;
+        }
+    }
+}
+
 // Every record check in its order and every message path of a load.
 TEST(FileLoad, MessagesAndBuffer) {
     const std::vector<int> full(255, 0x11), many(32, 0x5A);
@@ -172,17 +187,7 @@ TEST(FileLoad, MessagesAndBuffer) {
             Rec(0, 0, std::vector<int>(shift / 2 + 1, 1), shift % 2 ? "\n" : "\r\n");
         rows.push_back({1, first + body + kEof, {"Load range : 00000...0E1FF"}});
     }
-    for (const LoadCase& row : rows) {
-        SCOPED_TRACE(row.text.substr(0, 100));
-        Rig rig;
-        EXPECT_EQ(rig.Load(row), row.messages);
-        const bool failed = !row.messages.empty() && row.messages.back().rfind("Load", 0) != 0;
-        EXPECT_EQ(rig.model->ReadError, failed);
-        EXPECT_LE(rig.bytesRead, row.maxRead);
-        for (const auto& [index, value] : row.bytes) {
-            EXPECT_EQ(rig.model->DataBuffer[index], value) << std::hex << index;
-        }
-    }
+    CheckEach(rows);
 }
 
 // One S-record: type, count, address in the type's width, data, checksum, line end.
@@ -278,16 +283,7 @@ TEST(FileLoad, SRecords) {
             .messages = {"Load range : 00000...000FB"}},
     };
     // clang-format on
-    for (const LoadCase& row : rows) {
-        SCOPED_TRACE(row.text.substr(0, 100));
-        Rig rig;
-        EXPECT_EQ(rig.Load(row), row.messages);
-        const bool failed = !row.messages.empty() && row.messages.back().rfind("Load", 0) != 0;
-        EXPECT_EQ(rig.model->ReadError, failed);
-        for (const auto& [index, value] : row.bytes) {
-            EXPECT_EQ(rig.model->DataBuffer[index], value) << std::hex << index;
-        }
-    }
+    CheckEach(rows);
 }
 
 TEST(FileLoad, EachLoadStartsAfresh) {
@@ -298,12 +294,6 @@ TEST(FileLoad, EachLoadStartsAfresh) {
     EXPECT_EQ(rig.Load({2, again}).at(1), "Load range : 00000...10000");
     EXPECT_EQ(rig.model->DataBuffer[0], 2);
 }
-
-}  // namespace
-}  // namespace tarvex
-
-namespace tarvex {
-namespace {
 
 // What the command line asks beyond the window: --crop, where the records lie, the start.
 TEST(FileLoad, CropSurveyAndStartAddress) {
