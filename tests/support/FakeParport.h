@@ -31,11 +31,14 @@ namespace tarvex::testing {
 // - register ioctls need the claim; PPRCONTROL gives bits 0-3 of the kernel's copy and
 //   PPWCONTROL changes bits 0-3 only; closing a claimed open releases it.
 // An emulator (sim::SimEmulator) may hang on a port; then the lines are its lines. Proc tree
-// at "/proc", device files at "/dev". Every call is logged as "parport0 PPCLAIM".
+// at "/proc", device files at "/dev". Every call is logged as "parport0 PPCLAIM". A request
+// failed by `ioctlErrors` leaves junk where its answer would go, as a variable never set.
 class FakeParport : public SystemCalls {
   public:
     struct Port {
         std::uint16_t base = 0;
+        std::string name;      // in /proc and /dev
+        std::string baseAddr;  // its base-addr file; empty: "BASE\t0\n"
         bool interrupt = false;
         bool heldElsewhere = false;  // another program has it claimed
         std::uint8_t data = 0;
@@ -50,6 +53,7 @@ class FakeParport : public SystemCalls {
         for (const std::uint16_t base : bases) {
             auto port = std::make_unique<Port>();
             port->base = base;
+            port->name = "parport" + std::to_string(ports.size());
             ports.push_back(std::move(port));
         }
     }
@@ -87,18 +91,28 @@ class FakeParport : public SystemCalls {
     }
 
     int ListDirectory(const std::string& path, std::vector<std::string>& names) override {
-        if (path != "/proc") {
+        if (path != "/proc" || noProc) {
             return -ENOENT;
         }
-        for (std::size_t n = 0; n < ports.size(); ++n) {
-            names.push_back("parport" + std::to_string(n));
+        for (const auto& port : ports) {
+            names.push_back(port->name);
+        }
+        for (const auto& entry : otherProc) {
+            names.push_back(entry.first);
         }
         return 0;
     }
     int ReadFile(const std::string& path, std::string& content) override {
-        for (std::size_t n = 0; n < ports.size(); ++n) {
-            if (path == "/proc/parport" + std::to_string(n) + "/base-addr") {
-                content = std::to_string(ports[n]->base) + "\t0\n";
+        for (const auto& port : ports) {
+            if (path == "/proc/" + port->name + "/base-addr") {
+                content =
+                    port->baseAddr.empty() ? std::to_string(port->base) + "\t0\n" : port->baseAddr;
+                return 0;
+            }
+        }
+        for (const auto& [name, baseAddr] : otherProc) {
+            if (baseAddr && path == "/proc/" + name + "/base-addr") {
+                content = baseAddr;
                 return 0;
             }
         }
@@ -113,7 +127,7 @@ class FakeParport : public SystemCalls {
             return -error->second;
         }
         for (std::size_t n = 0; n < ports.size(); ++n) {
-            if (path == "/dev/parport" + std::to_string(n)) {
+            if (path == "/dev/" + ports[n]->name) {
                 files.push_back({static_cast<int>(n)});
                 return static_cast<int>(files.size()) - 1;
             }
@@ -174,6 +188,9 @@ class FakeParport : public SystemCalls {
             return -EINVAL;  // ppdev: claim the port first
         }
         if (const auto error = ioctlErrors.find(request); error != ioctlErrors.end()) {
+            if (request == PPRDATA || request == PPRSTATUS || request == PPRCONTROL) {
+                *byte = 0xEE;
+            }
             return -error->second;
         }
         const auto statusPort = static_cast<std::uint16_t>(port.base + 1);
@@ -204,8 +221,10 @@ class FakeParport : public SystemCalls {
     }
 
     std::vector<std::unique_ptr<Port>> ports;
-    std::map<std::string, int> openErrors;     // by device path
-    std::map<unsigned long, int> ioctlErrors;  // by request, once the port is claimed
+    std::map<std::string, const char*> otherProc;  // more entries: name, base-addr or none
+    bool noProc = false;                           // no parport folder: parport not loaded
+    std::map<std::string, int> openErrors;         // by device path
+    std::map<unsigned long, int> ioctlErrors;      // by request, once the port is claimed
     int busyClaims = 0;
     int heldWhileWaiting = 0;  // ports claimed here while a claim waited for a busy one
 
@@ -232,8 +251,9 @@ class FakeParport : public SystemCalls {
         port.claimedBy = -1;
     }
     void Log(int descriptor, const std::string& call) {
-        const int port = files.at(static_cast<std::size_t>(descriptor)).port;
-        log += (log.empty() ? "" : ", ") + ("parport" + std::to_string(port)) + " " + call;
+        const auto port =
+            static_cast<std::size_t>(files.at(static_cast<std::size_t>(descriptor)).port);
+        log += (log.empty() ? "" : ", ") + ports[port]->name + " " + call;
     }
 
     std::mutex mutex;

@@ -18,8 +18,8 @@
 #include <tuple>
 #include <utility>
 
-#include "port/DirectBackend.h"
 #include "link/PortBackends.h"
+#include "port/DirectBackend.h"
 #include "port/PpdevBackend.h"
 #include "support/FakeParport.h"
 
@@ -73,161 +73,109 @@ TEST(PortAccess, UnknownTarvexIoNeverOpensAndTarvexTraceRecordsAccessesWhileOpen
     EXPECT_EQ(text, "W 037A 0C\nW 0378 0A\nR 0379 D7\n");
 }
 
-constexpr auto Answer = [](unsigned long request) { return std::uint8_t(request & 0x7F); };
+using testing::FakeParport;
 
-// A proc tree at "/proc" (parport -> base-addr, null: none); device calls are logged as
-// "parport0 PPWDATA 55", fail with errors[request] or pathErrors[path], and read Answer(request).
-struct FakeDevices : SystemCalls {
-    int ListDirectory(const std::string& path, std::vector<std::string>& names) override {
-        for (const auto& entry : tree) {  // in name order: parport10 before parport2
-            names.push_back(entry.first);
-        }
-        return path == "/proc" && !noProc ? 0 : -ENOENT;
-    }
-    int ReadFile(const std::string& path, std::string& content) override {
-        for (const auto& [name, baseAddr] : tree) {
-            content = baseAddr && path == "/proc/" + name + "/base-addr" ? baseAddr : content;
-        }
-        return content.empty() ? -ENOENT : 0;
-    }
-    int Open(const std::string& path, int flags) override {
-        const int error = flags == (O_RDWR | O_CLOEXEC) ? pathErrors[path] : EINVAL;
-        devices.push_back(path.substr(path.rfind('/') + 1));  // its descriptor: the index
-        return error ? -error : static_cast<int>(devices.size()) - 1;
-    }
-    int Close(int descriptor) override { return Log("close " + devices.at(descriptor)); }
-    int ClaimWithin(int descriptor, std::chrono::milliseconds) override {
-        return Ioctl(descriptor, PPCLAIM, nullptr);
-    }
-    int Ioctl(int descriptor, unsigned long request, void* argument) override {
-        static const std::map<unsigned long, std::string> names = {
-            {PPCLAIM, "PPCLAIM"},      {PPRELEASE, "PPRELEASE"},   {PPRDATA, "PPRDATA"},
-            {PPRSTATUS, "PPRSTATUS"},  {PPRCONTROL, "PPRCONTROL"}, {PPWDATA, "PPWDATA"},
-            {PPWCONTROL, "PPWCONTROL"}};
-        auto* byte = static_cast<unsigned char*>(argument);
-        char value[4] = "";
-        if (request == PPWDATA || request == PPWCONTROL) {
-            std::snprintf(value, sizeof value, " %02X", *byte);
-        } else if (byte) {
-            *byte = errors.count(request) ? 0xEE : Answer(request);  // junk when failing
-        }
-        Log(devices.at(descriptor) + " " + names.at(request) + value);
-        return errors.count(request) ? -errors[request] : 0;
-    }
-    int Log(const std::string& call) {
-        std::lock_guard lock(mutex);
-        log += (log.empty() ? "" : ", ") + call;
-        return 0;
-    }
-
-    std::map<std::string, const char*> tree = {
-        {"parport0", "888\t0\n"}, {"parport1", "632\t1656\n"}, {"parport10", "956\t0\n"},
-        {"parport2", nullptr},    {"parport3", "-\n"},         {"default", nullptr}};
-    bool noProc = false;  // the kernel has no parport folder (parport not loaded)
-    std::map<std::string, int> pathErrors;
-    std::map<unsigned long, int> errors;
-    std::vector<std::string> devices;
-    std::mutex mutex;
-    std::string log;
-};
-
-struct Ppdev {
-    bool Open() { return backend->Open(failure); }
-    std::shared_ptr<FakeDevices> devices = std::make_shared<FakeDevices>();
-    std::unique_ptr<PortBackend> backend = MakePpdevBackend(devices, "/proc");
-    OpenFailure failure;
-};
+// Ports at 0x378 (parport0), 0x278 (parport1, with ECP registers) and 0x3BC (parport10, listed
+// before parport2, which has no base); parport3's base is junk.
+std::shared_ptr<FakeParport> ThreePorts() {
+    auto kernel = std::make_shared<FakeParport>(std::vector<std::uint16_t>{0x378, 0x278, 0x3BC});
+    kernel->At(0x378).baseAddr = "888";
+    kernel->At(0x278).baseAddr = "632\t1656\n";
+    kernel->At(0x3BC).name = "parport10";
+    kernel->otherProc = {{"parport2", nullptr}, {"parport3", "-\n"}, {"default", nullptr}};
+    return kernel;
+}
 
 TEST(PortThreads, PpdevMapsPortsClaimsOnceOnFirstUseFailsIoctlsAndReleasesAtClose) {
-    Ppdev ppdev;
-    ASSERT_TRUE(ppdev.Open()) << ppdev.failure.detail;
+    const auto kernel = ThreePorts();
+    const auto backend = MakePpdevBackend(kernel, "/proc");
+    OpenFailure failure;
+    ASSERT_TRUE(backend->Open(failure)) << failure.detail;
     std::uint32_t error = 0, workerError = 0;  // the batch worker writes beside the timer's reads
-    std::thread worker([&] { ppdev.backend->Write(0x378, 0x55, workerError); });
-    EXPECT_EQ(ppdev.backend->Read(0x379, error), Answer(PPRSTATUS));
+    std::thread worker([&] { backend->Write(0x378, 0x55, workerError); });
+    EXPECT_EQ(backend->Read(0x379, error), 0x7F);
     worker.join();
-    const std::string log = std::exchange(ppdev.devices->log, "");
+    const std::string log = kernel->TakeLog();
     EXPECT_EQ(log.find("parport0 PPCLAIM, "), 0u);  // claimed once, before both accesses
     EXPECT_EQ(std::count(log.begin(), log.end(), ','), 2);
-    EXPECT_EQ(ppdev.backend->Read(0x378, error), Answer(PPRDATA));
-    ppdev.backend->Write(0x379, 0xFF, error);  // status lines are input: no ioctl
-    ppdev.backend->Write(0x37A, 0x0B, error);
-    EXPECT_EQ(ppdev.backend->Read(0x37A, error), Answer(PPRCONTROL));
-    EXPECT_EQ(ppdev.backend->Read(0x27A, error), Answer(PPRCONTROL));
+    EXPECT_EQ(backend->Read(0x378, error), 0x55);
+    backend->Write(0x379, 0xFF, error);  // status lines are input: no ioctl
+    backend->Write(0x37A, 0x0B, error);
+    EXPECT_EQ(backend->Read(0x37A, error), 0x0B);
+    EXPECT_EQ(backend->Read(0x27A, error), 0x0C);
     EXPECT_EQ(error | workerError, 0u);
     for (std::uint16_t port : {0x377, 0x37B, 0x3BF, 0xFFFF}) {  // no parport: a floating bus
-        EXPECT_EQ(ppdev.backend->Read(port, error), 0xFF);
+        EXPECT_EQ(backend->Read(port, error), 0xFF);
         EXPECT_EQ(std::exchange(error, 0), std::uint32_t{ENXIO});
-        ppdev.backend->Write(port, 0x01, error);
+        backend->Write(port, 0x01, error);
         EXPECT_EQ(std::exchange(error, 0), std::uint32_t{ENXIO});
     }
-    EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
+    EXPECT_EQ(kernel->TakeLog(),
               "parport0 PPRDATA, parport0 PPWCONTROL 0B, parport0 PPRCONTROL, parport1 PPCLAIM, "
               "parport1 PPRCONTROL");
-    ppdev.devices->errors = {{PPRDATA, EIO}, {PPCLAIM, EBUSY}};
-    EXPECT_EQ(ppdev.backend->Read(0x378, error), 0);  // a failed ioctl reads 0
+    kernel->ioctlErrors = {{PPRDATA, EIO}};
+    kernel->At(0x3BC).heldElsewhere = true;
+    EXPECT_EQ(backend->Read(0x378, error), 0);  // a failed ioctl reads 0
     EXPECT_EQ(std::exchange(error, 0), std::uint32_t{EIO});
-    EXPECT_EQ(ppdev.backend->Read(0x3BC, error), 0);
+    EXPECT_EQ(backend->Read(0x3BC, error), 0);
     EXPECT_EQ(std::exchange(error, 0), std::uint32_t{EBUSY});
-    ppdev.devices->errors.clear();
-    ppdev.backend->Write(0x3BC, 0x02, error);  // a failed claim is not tried at every access
+    kernel->ioctlErrors.clear();
+    kernel->At(0x3BC).heldElsewhere = false;
+    backend->Write(0x3BC, 0x02, error);  // a failed claim is not tried at every access
     EXPECT_EQ(std::exchange(error, 0), std::uint32_t{EBUSY});
-    EXPECT_EQ(std::exchange(ppdev.devices->log, ""), "parport0 PPRDATA, parport10 PPCLAIM");
-    ppdev.backend->LetGo(0x3BC);  // but again once the port was let go
-    ppdev.backend->Write(0x3BC, 0x02, error);
+    EXPECT_EQ(kernel->TakeLog(), "parport0 PPRDATA, parport10 PPCLAIM");
+    backend->LetGo(0x3BC);  // but again once the port was let go
+    backend->Write(0x3BC, 0x02, error);
     EXPECT_EQ(error, 0u);
-    EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
-              "close parport10, parport10 PPCLAIM, parport10 PPWDATA 02");
-    ppdev.backend->Close();
-    ppdev.backend->Close();
-    EXPECT_EQ(std::exchange(ppdev.devices->log, ""),
-              "parport0 PPRELEASE, close parport0, parport1 PPRELEASE, close parport1, "
-              "parport10 PPRELEASE, close parport10");
+    EXPECT_EQ(kernel->TakeLog(), "parport10 close, parport10 PPCLAIM, parport10 PPWDATA 02");
+    backend->Close();
+    backend->Close();
+    EXPECT_EQ(kernel->TakeLog(),
+              "parport0 PPRELEASE, parport0 close, parport1 PPRELEASE, parport1 close, "
+              "parport10 PPRELEASE, parport10 close");
+    EXPECT_EQ(kernel->OpenFiles(), 0);
 }
 
+// Without a parallel port the box says one thing under its headline, whether the kernel has
+// no parport folder or lists none in it; tarvex prints the same lines without the headline.
+// With ports, the first that cannot be opened names its cause and remedy.
 TEST(Ppdev, OpenFailureNamesObjectCauseAndRemedy) {
-    // proc tree, error opening /dev/parport0, failure code, detail
-    // clang-format off
-    const std::tuple<std::map<std::string, const char*>, int, int, const char*> rows[] = {
-        {{}, 0, ENODEV, "no parallel port found in /proc — load the parport_pc and ppdev modules"},
-        {{{"parport0", "888"}}, EACCES, EACCES, "Permission denied — add yourself to group lp"},
-        {{{"parport0", "888"}, {"parport1", "632"}}, EACCES, 0, ""}};
-    // clang-format on
-    for (const auto& [tree, openError, code, detail] : rows) {
-        Ppdev ppdev;
-        ppdev.devices->tree = tree;
-        ppdev.devices->pathErrors["/dev/parport0"] = openError;
-        EXPECT_EQ(ppdev.Open(), code == 0) << detail;
-        EXPECT_EQ(ppdev.failure.code, static_cast<std::uint32_t>(code)) << detail;
-        EXPECT_THAT(ppdev.failure.detail, ::testing::HasSubstr(detail));
-    }
-}
-
-// With no parallel port the box says one thing under its headline, whether the kernel has no
-// parport folder or lists none in it; tarvex prints the same lines without the headline.
-TEST(Ppdev, NoParallelPortIsOneExplanationUnderTheHeadline) {
-    const std::string explanation =
+    const std::string hint =
+        "\r\rCheck the Linux parallel port access (TARVEX_IO=ppdev):\r"
+        "- the modules are loaded: sudo modprobe -a parport_pc ppdev\r"
+        "- the device files /dev/parport0, /dev/parport1, ... exist\r"
+        "- you are a member of group lp: sudo usermod -aG lp $USER, then log in again\r";
+    const std::string none =
         "no parallel port found in /proc — load the parport_pc and ppdev modules (sudo modprobe "
         "-a parport_pc ppdev)";
-    for (const bool noProc : {true, false}) {
-        auto devices = std::make_shared<FakeDevices>();
-        devices->tree.clear();
-        devices->noProc = noProc;
-        TIoPort port(MakePpdevBackend(devices, "/proc"));
+    const std::tuple<std::vector<std::uint16_t>, bool, int, int, std::string> rows[] = {
+        // ports, no parport folder, error opening /dev/parport0, failure code, detail
+        {{}, true, 0, ENOENT, none},
+        {{}, false, 0, ENODEV, none},
+        {{0x378},
+         false,
+         EACCES,
+         EACCES,
+         "cannot open /dev/parport0: Permission denied — add yourself to group lp (sudo usermod "
+         "-aG lp $USER, then log in again)"},
+        {{0x378, 0x278}, false, EACCES, 0, ""}};
+    for (const auto& [bases, noProc, openError, code, detail] : rows) {
+        SCOPED_TRACE(detail);
+        auto kernel = std::make_shared<FakeParport>(bases);
+        kernel->noProc = noProc;
+        if (openError != 0) {
+            kernel->openErrors["/dev/parport0"] = openError;
+        }
+        TIoPort port(MakePpdevBackend(kernel, "/proc"));
         port.SetOpened(true);
-        EXPECT_FALSE(port.Opened());
-        EXPECT_EQ(port.LastError(), static_cast<std::uint32_t>(noProc ? ENOENT : ENODEV));
-        EXPECT_EQ(port.FailureMessage(),
-                  std::string(kPortAccessFailure) + "\r\r" + explanation +
-                      "\r\rCheck the Linux parallel port access (TARVEX_IO=ppdev):\r"
-                      "- the modules are loaded: sudo modprobe -a parport_pc ppdev\r"
-                      "- the device files /dev/parport0, /dev/parport1, ... exist\r"
-                      "- you are a member of group lp: sudo usermod -aG lp $USER, then log in "
-                      "again\r")
-            << (noProc ? "no parport folder" : "none listed");
+        EXPECT_EQ(port.Opened(), code == 0);
+        EXPECT_EQ(port.LastError(), static_cast<std::uint32_t>(code));
+        if (code != 0) {
+            EXPECT_EQ(port.FailureMessage(),
+                      std::string(kPortAccessFailure) + "\r\r" + detail + hint);
+        }
     }
 }
-
-using testing::FakeParport;
 
 // Two programs on one kernel: each ppdev backend is one program's open of the ports.
 struct TwoPrograms {
