@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "diag/MemoryTest.h"
@@ -125,75 +126,60 @@ TEST(MemoryTest, FirstPassWritesTheGeneratorsBytesAndTheNextPassNewOnes) {
     EXPECT_FALSE(memory == firstPass);
 }
 
-struct StopCase {
-    const char* name;
-    std::size_t stopAtPhase;  // see ScriptedMemoryView
-    std::uint32_t executed;
-};
-
-class MemoryTestStop : public ::testing::TestWithParam<StopCase> {};
-
 // A pass the user cuts short proves nothing either way, and a stop ends the run at once.
-TEST_P(MemoryTestStop, CutPassIsNotCountedAndNoPassFollows) {
-    SimRig rig("0x378");
-    rig.link.DetectEmulator();
-    rig.link.SetEpromType(27256);
-    TestRandom random;
-    ScriptedMemoryView view(rig.link);
-    view.stopAtPhase = GetParam().stopAtPhase;
-    const MemoryTestCounts counts = RunMemoryTest(rig.link, random, view, 10);
-    EXPECT_EQ(counts.executed, GetParam().executed);
-    EXPECT_EQ(counts.failed, 0);
-    EXPECT_EQ(view.phases.size(), GetParam().stopAtPhase + (GetParam().stopAtPhase % 2));
-    EXPECT_EQ(rig.model.EpromEnd, 0x7FFFu);
+TEST(MemoryTest, CutPassIsNotCountedAndNoPassFollows) {
+    // stop at this phase (see ScriptedMemoryView), passes counted
+    const std::tuple<const char*, std::size_t, std::uint32_t> rows[] = {
+        {"in the first write", 1, 0}, {"in the first verify", 2, 0}, {"in the third write", 5, 2}};
+    for (const auto& [name, stopAtPhase, executed] : rows) {
+        SCOPED_TRACE(name);
+        SimRig rig("0x378");
+        rig.link.DetectEmulator();
+        rig.link.SetEpromType(27256);
+        TestRandom random;
+        ScriptedMemoryView view(rig.link);
+        view.stopAtPhase = stopAtPhase;
+        const MemoryTestCounts counts = RunMemoryTest(rig.link, random, view, 10);
+        EXPECT_EQ(counts.executed, executed);
+        EXPECT_EQ(counts.failed, 0);
+        EXPECT_EQ(view.phases.size(), stopAtPhase + (stopAtPhase % 2));
+        EXPECT_EQ(rig.model.EpromEnd, 0x7FFFu);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, MemoryTestStop,
-                         ::testing::Values(StopCase{"InTheFirstWrite", 1, 0},
-                                           StopCase{"InTheFirstVerify", 2, 0},
-                                           StopCase{"InTheThirdWrite", 5, 2}),
-                         RowName);
 
 // --- signals test ----------------------------------------------------------------------
 
-struct DriveCase {
-    const char* name;
-    SignalLines lines;
-    std::uint8_t controlBefore;
-    const char* trace;
-    std::uint8_t controlAfter;
-};
-
-class SignalDrive : public ::testing::TestWithParam<DriveCase> {};
-
-TEST_P(SignalDrive, EachStepIsOneWriteAndOtherBitsKeepTheirState) {
-    const DriveCase& row = GetParam();
-    SimRig rig("0x378");
-    rig.port->WritePort(0x37A, row.controlBefore);
-    rig.bus->SetTracing(true);
-    DriveSignalLines(*rig.port, 0x378, row.lines);
-    EXPECT_EQ(rig.Trace(), row.trace);
-    EXPECT_EQ(rig.Device()->Control(), row.controlAfter);
+TEST(SignalsTest, EachStepIsOneWriteAndOtherBitsKeepTheirState) {
+    struct Row {
+        const char* name;
+        SignalLines lines;
+        std::uint8_t controlBefore;
+        const char* trace;
+        std::uint8_t controlAfter;
+    };
+    const Row rows[] = {
+        {"nothing ticked", 0, 0x04, "", 0x04},
+        {"data sequence", kDataLines, 0x04, "D55 DAA D00 DFF", 0x04},
+        {"autofeed clear set clear set", kAutofeedLine, 0x0F, "R0F C0D R0D C0F R0F C0D R0D C0F",
+         0x0F},
+        {"init set clear set clear", kInitLine, 0x09, "R09 C0D R0D C09 R09 C0D R0D C09", 0x09},
+        {"select clear set clear set", kSelectLine, 0x00, "R00 C00 R00 C08 R08 C00 R00 C08", 0x08},
+        {"strobe clear set clear set", kStrobeLine, 0x0E, "R0E C0E R0E C0F R0F C0E R0E C0F", 0x0F},
+        {"all in the fixed order",
+         kDataLines | kAutofeedLine | kInitLine | kSelectLine | kStrobeLine, 0x04,
+         "D55 DAA D00 DFF R04 C04 R04 C06 R06 C04 R04 C06 R06 C06 R06 C02 R02 C06 R06 C02 R02 C02 "
+         "R02 C0A R0A C02 R02 C0A R0A C0A R0A C0B R0B C0A R0A C0B",
+         0x0B}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimRig rig("0x378");
+        rig.port->WritePort(0x37A, row.controlBefore);
+        rig.bus->SetTracing(true);
+        DriveSignalLines(*rig.port, 0x378, row.lines);
+        EXPECT_EQ(rig.Trace(), row.trace);
+        EXPECT_EQ(rig.Device()->Control(), row.controlAfter);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SignalDrive,
-    ::testing::Values(
-        DriveCase{"NothingTicked", 0, 0x04, "", 0x04},
-        DriveCase{"DataSequence", kDataLines, 0x04, "D55 DAA D00 DFF", 0x04},
-        DriveCase{"AutofeedClearSetClearSet", kAutofeedLine, 0x0F,
-                  "R0F C0D R0D C0F R0F C0D R0D C0F", 0x0F},
-        DriveCase{"InitSetClearSetClear", kInitLine, 0x09, "R09 C0D R0D C09 R09 C0D R0D C09", 0x09},
-        DriveCase{"SelectClearSetClearSet", kSelectLine, 0x00, "R00 C00 R00 C08 R08 C00 R00 C08",
-                  0x08},
-        DriveCase{"StrobeClearSetClearSet", kStrobeLine, 0x0E, "R0E C0E R0E C0F R0F C0E R0E C0F",
-                  0x0F},
-        DriveCase{"AllInTheFixedOrder",
-                  kDataLines | kAutofeedLine | kInitLine | kSelectLine | kStrobeLine, 0x04,
-                  "D55 DAA D00 DFF R04 C04 R04 C06 R06 C04 R04 C06 R06 C06 R06 C02 R02 C06 R06 "
-                  "C02 R02 C02 R02 C0A R0A C02 R02 C0A R0A C0A R0A C0B R0B C0A R0A C0B",
-                  0x0B}),
-    RowName);
 
 // Plays the user: each event pass runs the next action of the script; the window closes
 // when the script is used up.

@@ -63,6 +63,17 @@ class Writer : public ::testing::Test {
         std::ifstream in(dir_ / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
+    // "out" loads back into exactly the range it was saved from, the rest left alone.
+    void ExpectLoadsBack(std::uint32_t start, std::uint32_t end) {
+        const auto saved = model_->DataBuffer;
+        model_->DataBuffer.fill(0xEE);
+        FileLoader(*model_, host_).LoadFileToBuffer((dir_ / "out").string());
+        EXPECT_FALSE(model_->ReadError);
+        for (std::uint32_t i = 0; i < ImageModel::kBufferSize; ++i) {
+            ASSERT_EQ(model_->DataBuffer[i], i >= start && i <= end ? saved[i] : 0xEE) << i;
+        }
+        model_->DataBuffer = saved;
+    }
     long Entries() const { return std::distance(fs::directory_iterator(dir_), {}); }
 
     const fs::path dir_ = fs::path(::testing::TempDir()) / ("writer" + std::to_string(::getpid()));
@@ -93,13 +104,8 @@ TEST_F(Writer, LayoutAndLoadBack) {
             lines.push_back(line.substr(0, expected.at(lines.size()).size()));
         }
         EXPECT_EQ(lines, expected);
-        model_->DataBuffer.fill(0xEE);
-        FileLoader(*model_, host_).LoadFileToBuffer((dir_ / "out").string());
-        EXPECT_FALSE(model_->ReadError) << start << " " << fileType;
-        for (std::uint32_t i = 0; i < ImageModel::kBufferSize; ++i) {
-            ASSERT_EQ(model_->DataBuffer[i], i >= start && i <= end ? saved[i] : 0xEE) << i;
-        }
-        model_->DataBuffer = saved;
+        SCOPED_TRACE(std::to_string(start) + " " + std::to_string(fileType));
+        ExpectLoadsBack(start, end);
     }
     model_->DataBuffer.fill(0xFF);
     EXPECT_EQ(Save(0, 0x1F, 1), ":20000000" + std::string(64, 'F') + "00\r\n:00000001FF\r\n");
@@ -110,7 +116,6 @@ TEST_F(Writer, LayoutAndLoadBack) {
 // S-records: the narrowest records for the last file address, the count of data records
 // and the termination that matches them; the file loads back at the same base.
 TEST_F(Writer, SRecordWidths) {
-    const auto saved = model_->DataBuffer;
     // clang-format off
     const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, Texts> rows[] = {
         {0, 0x1F, 0xFFE0, {"S0030000FC", "S123FFE0", "S5030001FB", "S9030000FC"}},
@@ -134,13 +139,8 @@ TEST_F(Writer, SRecordWidths) {
             lines[i].resize(expected[i].size());
         }
         EXPECT_EQ(lines, expected);
-        model_->DataBuffer.fill(0xEE);
-        FileLoader(*model_, host_).LoadFileToBuffer((dir_ / "out").string());
-        EXPECT_FALSE(model_->ReadError) << base;
-        for (std::uint32_t i = 0; i < ImageModel::kBufferSize; ++i) {
-            ASSERT_EQ(model_->DataBuffer[i], i >= start && i <= end ? saved[i] : 0xEE) << i;
-        }
-        model_->DataBuffer = saved;
+        SCOPED_TRACE(base);
+        ExpectLoadsBack(start, end);
     }
 }
 

@@ -241,40 +241,31 @@ struct FakeWindows : WindowsCalls {
     void* GetProcAddress(Handle module, const std::string& name) override {
         Log("GetProcAddress " + name);
         using U16 = std::uint16_t;
-        if (Name(module) != "L") {
-            return nullptr;
+        static const std::map<std::string, void*> exports = {
+            {"IsInpOutDriverOpen",
+             reinterpret_cast<void*>(+[]() -> int { return current->dllDriverOpen; })},
+            {"DlPortReadPortUchar",
+             reinterpret_cast<void*>(+[](U16 port) { return In("DlPortReadPortUchar", port); })},
+            {"DlPortWritePortUchar", reinterpret_cast<void*>(+[](U16 port, std::uint8_t value) {
+                 Out("DlPortWritePortUchar", port, value);
+             })},
+            {"Inp32",
+             reinterpret_cast<void*>(+[](short port) -> short { return In("Inp32", U16(port)); })},
+            {"Out32", reinterpret_cast<void*>(+[](short port, short value) {
+                 Out("Out32", U16(port), std::uint8_t(value));
+             })}};
+        const auto found = exports.find(name);
+        if (Name(module) != "L" || found == exports.end() ||
+            (!dllHasDlPort && name.rfind("DlPort", 0) == 0)) {
+            return Fail(127), nullptr;
         }
-        if (name == "IsInpOutDriverOpen") {
-            return reinterpret_cast<void*>(+[]() -> int { return current->dllDriverOpen; });
-        }
-        if (name == "DlPortReadPortUchar" && dllHasDlPort) {
-            return reinterpret_cast<void*>(
-                +[](U16 port) { return In("DlPortReadPortUchar", port); });
-        }
-        if (name == "DlPortWritePortUchar" && dllHasDlPort) {
-            return reinterpret_cast<void*>(
-                +[](U16 port, std::uint8_t value) { Out("DlPortWritePortUchar", port, value); });
-        }
-        if (name == "Inp32") {
-            return reinterpret_cast<void*>(
-                +[](short port) -> short { return In("Inp32", U16(port)); });
-        }
-        if (name == "Out32") {
-            return reinterpret_cast<void*>(
-                +[](short port, short value) { Out("Out32", U16(port), std::uint8_t(value)); });
-        }
-        return Fail(127), nullptr;
+        return found->second;
     }
     bool FreeLibrary(Handle module) override {
         Log("FreeLibrary " + Name(module));
         return Close(module);
     }
 };
-
-template <typename Row>
-std::string RowName(const ::testing::TestParamInfo<Row>& row) {
-    return row.param.name;
-}
 
 const std::string kManager = "OpenSCManager F003F";
 const std::string kCreate = "CreateService Ioport/Ioport F01FF 131 ";
@@ -371,7 +362,7 @@ const ServiceCase kServiceCases[] = {
      false, false, "OpenService"},
 };
 INSTANTIATE_TEST_SUITE_P(Cases, DriverService, ::testing::ValuesIn(kServiceCases),
-                         RowName<ServiceCase>);
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(DriverService, ACreatedServiceStillStartingIsDeletedOnceStoppedOrAfterTenSeconds) {
     for (const int pending : {3, 1000}) {
@@ -485,57 +476,51 @@ TEST(DriverVxd, TriesTheSystemFolderSecondAndUsesTheVxdCodes) {
     }
 }
 
-struct InpoutCase {
-    const char* name;
-    bool present, driverOpen, dlPort;
-    std::uint32_t error;  // 0: opens
-    const char* detail;
-    std::string log;
-};
-void PrintTo(const InpoutCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class Inpout : public ::testing::TestWithParam<InpoutCase> {};
-
-TEST_P(Inpout, LoadsTheDllAndGoesThroughItsExports) {
-    const InpoutCase& c = GetParam();
-    auto windows = std::make_shared<FakeWindows>();
-    windows->dllPresent = c.present;
-    windows->dllDriverOpen = c.driverOpen;
-    windows->dllHasDlPort = c.dlPort;
-    windows->ports[0x379] = 0x87;
-    {
-        TIoPort port(MakeInpoutBackend(windows, "inpoutx64.dll"));
-        port.SetOpened(true);
-        EXPECT_EQ(port.Opened(), c.error == 0);
-        EXPECT_EQ(port.LastError(), c.error);
-        EXPECT_THAT(port.OpenErrorDetail(), HasSubstr(c.detail));
-        port.WritePort(0x378, 0x5A);
-        EXPECT_EQ(port.ReadPort(0x379), c.error == 0 ? 0x87 : 0);
-        port.SetOpened(false);
-        port.SetOpened(false);
+TEST(Inpout, LoadsTheDllAndGoesThroughItsExports) {
+    const std::string load =
+        "LoadLibrary inpoutx64.dll, GetProcAddress DlPortReadPortUchar, GetProcAddress "
+        "DlPortWritePortUchar, ";
+    struct Row {
+        const char* name;
+        bool present, driverOpen, dlPort;
+        std::uint32_t error;  // 0: opens
+        const char* detail;
+        std::string log;
+    };
+    const Row rows[] = {
+        {"DlPort exports", true, true, true, 0, "",
+         load + "GetProcAddress IsInpOutDriverOpen, DlPortWritePortUchar 0378 5A, "
+                "DlPortReadPortUchar 0379, FreeLibrary L"},
+        {"only Inp32 and Out32", true, true, false, 0, "",
+         load + "GetProcAddress Inp32, GetProcAddress Out32, GetProcAddress IsInpOutDriverOpen, "
+                "Out32 0378 5A, Inp32 0379, FreeLibrary L"},
+        {"missing DLL", false, true, true, 126, "cannot load inpoutx64.dll: text126",
+         "LoadLibrary inpoutx64.dll"},
+        {"driver did not open", true, false, true, 31,
+         "inpoutx64.dll loaded, but its driver did not open",
+         load + "GetProcAddress IsInpOutDriverOpen, FreeLibrary L"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto windows = std::make_shared<FakeWindows>();
+        windows->dllPresent = row.present;
+        windows->dllDriverOpen = row.driverOpen;
+        windows->dllHasDlPort = row.dlPort;
+        windows->ports[0x379] = 0x87;
+        {
+            TIoPort port(MakeInpoutBackend(windows, "inpoutx64.dll"));
+            port.SetOpened(true);
+            EXPECT_EQ(port.Opened(), row.error == 0);
+            EXPECT_EQ(port.LastError(), row.error);
+            EXPECT_THAT(port.OpenErrorDetail(), HasSubstr(row.detail));
+            port.WritePort(0x378, 0x5A);
+            EXPECT_EQ(port.ReadPort(0x379), row.error == 0 ? 0x87 : 0);
+            port.SetOpened(false);
+            port.SetOpened(false);
+        }
+        EXPECT_EQ(windows->log, row.log);
+        EXPECT_TRUE(windows->open.empty());
     }
-    EXPECT_EQ(windows->log, c.log);
-    EXPECT_TRUE(windows->open.empty());
 }
-
-const std::string kLoad =
-    "LoadLibrary inpoutx64.dll, GetProcAddress DlPortReadPortUchar, GetProcAddress "
-    "DlPortWritePortUchar, ";
-const InpoutCase kInpoutCases[] = {
-    {"DlPortExports", true, true, true, 0, "",
-     kLoad + "GetProcAddress IsInpOutDriverOpen, DlPortWritePortUchar 0378 5A, DlPortReadPortUchar "
-             "0379, FreeLibrary L"},
-    {"OnlyInp32AndOut32", true, true, false, 0, "",
-     kLoad + "GetProcAddress Inp32, GetProcAddress Out32, GetProcAddress IsInpOutDriverOpen, Out32 "
-             "0378 5A, Inp32 0379, FreeLibrary L"},
-    {"MissingDll", false, true, true, 126, "cannot load inpoutx64.dll: text126",
-     "LoadLibrary inpoutx64.dll"},
-    {"DriverDidNotOpen", true, false, true, 31, "inpoutx64.dll loaded, but its driver did not open",
-     kLoad + "GetProcAddress IsInpOutDriverOpen, FreeLibrary L"},
-};
-INSTANTIATE_TEST_SUITE_P(Cases, Inpout, ::testing::ValuesIn(kInpoutCases), RowName<InpoutCase>);
 
 // Each backend on its own, not only behind TIoPort: closed, before its open or after its close,
 // an access reaches nothing and reports 6 (invalid handle), as the driver does.
