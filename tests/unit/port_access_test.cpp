@@ -1,6 +1,4 @@
-#include <fcntl.h>
 #include <linux/ppdev.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -12,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
-#include <mutex>
 #include <thread>
 #include <tuple>
 #include <utility>
