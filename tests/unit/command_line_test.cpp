@@ -75,30 +75,19 @@ class InstanceLockTest : public ::testing::TestWithParam<LockCase> {
 
     std::string Make(const std::string& name, Place place) {
         namespace fs = std::filesystem;
-        const fs::path path = root_ / name;
-        switch (place) {
-            case Place::Folder:
-            case Place::HeldByOther:
-                fs::create_directory(path);
-                fs::permissions(path, fs::perms::owner_all);
-                if (place == Place::HeldByOther) {
-                    EXPECT_EQ(other_.Acquire(path, false), LockOutcome::Acquired);
-                }
-                break;
-            case Place::Missing:
-                break;
-            case Place::File:
-                std::ofstream(path) << "not a folder";
-                break;
-            case Place::OpenToOthers:
-                fs::create_directory(path);
-                fs::permissions(path, fs::perms::all);
-                break;
-            case Place::LinkToFolder:
-                fs::create_directory(root_ / (name + ".real"));
-                fs::permissions(root_ / (name + ".real"), fs::perms::owner_all);
-                fs::create_directory_symlink(root_ / (name + ".real"), path);
-                break;
+        const fs::path path = root_ / name, real = root_ / (name + ".real");
+        if (place == Place::File) {
+            std::ofstream(path) << "not a folder";
+        } else if (place != Place::Missing) {
+            const fs::path folder = place == Place::LinkToFolder ? real : path;
+            fs::create_directory(folder);
+            fs::permissions(folder,
+                            place == Place::OpenToOthers ? fs::perms::all : fs::perms::owner_all);
+        }
+        if (place == Place::LinkToFolder) {
+            fs::create_directory_symlink(real, path);
+        } else if (place == Place::HeldByOther) {
+            EXPECT_EQ(other_.Acquire(path, false), LockOutcome::Acquired);
         }
         return path;
     }

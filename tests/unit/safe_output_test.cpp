@@ -1,6 +1,7 @@
 // What a save does to the file it replaces: the cases a user meets (links, devices,
 // descriptors, permissions, owners, odd names), each on real files in a scratch folder.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -49,31 +51,30 @@ std::string Save(const std::string& target) {
 
 // The same save by an unprivileged user, in a child process.
 std::string SaveAsNobody(const std::string& target) {
-    int pipe[2];
-    if (::pipe(pipe) != 0) {
-        return "no pipe";
-    }
+    constexpr std::size_t kSize = 4096;
+    auto* shared = static_cast<char*>(
+        ::mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     const pid_t child = ::fork();
     if (child == 0) {
-        ::close(pipe[0]);
         if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
             ::_exit(1);
         }
-        const std::string result = Save(target);
-        const auto ignored = ::write(pipe[1], result.data(), result.size());
-        static_cast<void>(ignored);
+        std::snprintf(shared, kSize, "%s", Save(target).c_str());
         ::_exit(0);
     }
-    ::close(pipe[1]);
-    std::string result;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
-        result.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(pipe[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : "could not become nobody";
+    const std::string result =
+        WIFEXITED(status) && WEXITSTATUS(status) == 0 ? shared : "could not become nobody";
+    ::munmap(shared, kSize);
+    return result;
+}
+
+// A file holding "old" with these mode bits; its name.
+std::string Old(const fs::path& path, mode_t mode = 0644) {
+    WriteText(path, "old");
+    ::chmod(path.c_str(), mode);
+    return path.string();
 }
 
 struct SaveCase {
@@ -119,142 +120,89 @@ TEST_P(SafeOutputTest, ReplacesOnlyWhatItMayAndLeavesNoTemporaryFile) {
     }
 }
 
-fs::perms Mode(const fs::path& path) {
-    return fs::status(path).permissions() & fs::perms::mask;
-}
-
 struct stat Info(const fs::path& path) {
     struct stat info {};
     ::lstat(path.c_str(), &info);
     return info;
 }
 
+using F = const fs::path&;
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Targets, SafeOutputTest, ::testing::Values(
-    SaveCase{"NewFileGetsWhatTheUmaskLeaves",
-        [](const fs::path& f) { return (f / "new.bin").string(); }, "",
-        [](const fs::path& f) {
+    SaveCase{"NewFileGetsWhatTheUmaskLeaves", [](F f) { return (f / "new.bin").string(); }, "",
+        [](F f) {
             const mode_t mask = ::umask(0);
             ::umask(mask);
             EXPECT_EQ(ReadText(f / "new.bin"), "new");
-            EXPECT_EQ(static_cast<mode_t>(Mode(f / "new.bin")), 0666 & ~mask);
+            EXPECT_EQ(Info(f / "new.bin").st_mode & 07777, 0666 & ~mask);
         }},
-    SaveCase{"KeepsPermissionBitsButNeverSetuidSetgidOrSticky",
-        [](const fs::path& f) {
-            WriteText(f / "dump.bin", "old");
-            ::chmod((f / "dump.bin").c_str(), 07754);
-            return (f / "dump.bin").string();
-        }, "",
-        [](const fs::path& f) {
+    SaveCase{"KeepsPermissionBitsButNeverSetuidSetgidOrSticky", [](F f) {
+            return Old(f / "dump.bin", 07754); }, "", [](F f) {
             EXPECT_EQ(ReadText(f / "dump.bin"), "new");
-            EXPECT_EQ(Info(f / "dump.bin").st_mode & 07777, 0754u);
-        }},
-    SaveCase{"WriteProtectedFileIsRefusedEvenForRoot",
-        [](const fs::path& f) {
-            WriteText(f / "ro.bin", "old");
-            fs::permissions(f / "ro.bin", fs::perms::owner_read | fs::perms::group_read);
-            return (f / "ro.bin").string();
-        }, ": write-protected",
-        [](const fs::path& f) { EXPECT_EQ(ReadText(f / "ro.bin"), "old"); }},
-    SaveCase{"ForeignOwnerAndGroupAreKept",
-        [](const fs::path& f) {
-            WriteText(f / "theirs.bin", "old");
-            EXPECT_EQ(::chown((f / "theirs.bin").c_str(), kNobody, kNobody), 0);
-            ::chmod((f / "theirs.bin").c_str(), 06640);
-            return (f / "theirs.bin").string();
-        }, "",
-        [](const fs::path& f) {
-            const struct stat owner = Info(f / "theirs.bin");
+            EXPECT_EQ(Info(f / "dump.bin").st_mode & 07777, 0754u); }},
+    SaveCase{"WriteProtectedFileIsRefusedEvenForRoot", [](F f) { return Old(f / "ro.bin", 0440); },
+        ": write-protected", [](F f) { EXPECT_EQ(ReadText(f / "ro.bin"), "old"); }},
+    SaveCase{"ForeignOwnerAndGroupAreKept", [](F f) {
+            const std::string file = Old(f / "theirs.bin");
+            EXPECT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
+            ::chmod(file.c_str(), 06640);  // after chown, which clears the set-id bits
+            return file; }, "", [](F f) {
             EXPECT_EQ(ReadText(f / "theirs.bin"), "new");
-            EXPECT_EQ(owner.st_uid, kNobody);
-            EXPECT_EQ(owner.st_gid, kNobody);
-            EXPECT_EQ(owner.st_mode & 07777, 0640u);
-        }, true},
-    SaveCase{"FileThatCannotKeepItsOwnerIsNotTaken",
-        [](const fs::path& f) {
-            WriteText(f / "roots.bin", "old");
-            ::chmod((f / "roots.bin").c_str(), 0666);
-            return (f / "roots.bin").string();
-        }, "could not keep its owner and group",
-        [](const fs::path& f) {
+            EXPECT_EQ(Info(f / "theirs.bin").st_uid, kNobody);
+            EXPECT_EQ(Info(f / "theirs.bin").st_gid, kNobody);
+            EXPECT_EQ(Info(f / "theirs.bin").st_mode & 07777, 0640u); }, true},
+    SaveCase{"FileThatCannotKeepItsOwnerIsNotTaken", [](F f) { return Old(f / "roots.bin", 0666); },
+        "could not keep its owner and group", [](F f) {
             EXPECT_EQ(ReadText(f / "roots.bin"), "old");
-            EXPECT_EQ(Info(f / "roots.bin").st_uid, 0u);
-        }, true, true},
-    SaveCase{"ReadOnlyFolderIsNamedNotTheWritableFile",
-        [](const fs::path& f) {
+            EXPECT_EQ(Info(f / "roots.bin").st_uid, 0u); }, true, true},
+    SaveCase{"ReadOnlyFolderIsNamedNotTheWritableFile", [](F f) {
             fs::create_directory(f / "ro");
-            WriteText(f / "ro" / "fw.bin", "old");
-            ::chmod((f / "ro" / "fw.bin").c_str(), 0666);
+            const std::string file = Old(f / "ro" / "fw.bin", 0666);
             ::chmod((f / "ro").c_str(), 0555);
-            return (f / "ro" / "fw.bin").string();
-        }, "cannot create a temporary file in its folder",
-        [](const fs::path& f) {
+            return file; }, "cannot create a temporary file in its folder", [](F f) {
             EXPECT_EQ(ReadText(f / "ro" / "fw.bin"), "old");
-            ::chmod((f / "ro").c_str(), 0755);
-        }, false, true},
-    SaveCase{"LinkIsFollowedAndStaysALink",
-        [](const fs::path& f) {
+            ::chmod((f / "ro").c_str(), 0755); }, false, true},
+    SaveCase{"LinkIsFollowedAndStaysALink", [](F f) {
             fs::create_directory(f / "real");
-            WriteText(f / "real" / "fw.bin", "old");
+            Old(f / "real" / "fw.bin");
             fs::create_symlink("real/fw.bin", f / "link");
-            return (f / "link").string();
-        }, "",
-        [](const fs::path& f) {
+            return (f / "link").string(); }, "", [](F f) {
             EXPECT_TRUE(fs::is_symlink(f / "link"));
-            EXPECT_EQ(ReadText(f / "real" / "fw.bin"), "new");
-        }},
-    SaveCase{"DanglingLinkIsRefused",
-        [](const fs::path& f) {
+            EXPECT_EQ(ReadText(f / "real" / "fw.bin"), "new"); }},
+    SaveCase{"DanglingLinkIsRefused", [](F f) {
             fs::create_symlink("missing", f / "dangling");
-            return (f / "dangling").string();
-        }, "dangling symbolic link",
-        [](const fs::path& f) {
+            return (f / "dangling").string(); }, "dangling symbolic link", [](F f) {
             EXPECT_TRUE(fs::is_symlink(f / "dangling"));
-            EXPECT_FALSE(fs::exists(f / "missing"));
-        }},
-    SaveCase{"LinkLoopIsRefused",
-        [](const fs::path& f) {
+            EXPECT_FALSE(fs::exists(f / "missing")); }},
+    SaveCase{"LinkLoopIsRefused", [](F f) {
             fs::create_symlink("b", f / "a");
             fs::create_symlink("a", f / "b");
-            return (f / "a").string();
-        }, "Too many levels of symbolic links",
-        [](const fs::path& f) { EXPECT_TRUE(fs::is_symlink(f / "a")); }},
-    SaveCase{"HardLinksAllSeeTheNewContents",
-        [](const fs::path& f) {
+            return (f / "a").string(); }, "Too many levels of symbolic links",
+        [](F f) { EXPECT_TRUE(fs::is_symlink(f / "a")); }},
+    SaveCase{"HardLinksAllSeeTheNewContents", [](F f) {
             WriteText(f / "one", "old and longer");
             fs::create_hard_link(f / "one", f / "two");
-            return (f / "one").string();
-        }, "",
-        [](const fs::path& f) {
-            EXPECT_EQ(ReadText(f / "one"), "new");
-            EXPECT_EQ(ReadText(f / "two"), "new");
-            EXPECT_EQ(Info(f / "one").st_ino, Info(f / "two").st_ino);
-        }},
-    SaveCase{"FolderIsRefused",
-        [](const fs::path& f) { return f.string(); }, "Is a directory"},
-    SaveCase{"MissingFolderIsNamed",
-        [](const fs::path& f) { return (f / "no" / "fw.bin").string(); },
+            return (f / "one").string(); }, "", [](F f) {
+            EXPECT_EQ(ReadText(f / "one") + ReadText(f / "two"), "newnew");
+            EXPECT_EQ(Info(f / "one").st_ino, Info(f / "two").st_ino); }},
+    SaveCase{"FolderIsRefused", [](F f) { return f.string(); }, "Is a directory"},
+    SaveCase{"MissingFolderIsNamed", [](F f) { return (f / "no" / "fw.bin").string(); },
         "No such file or directory"},
-    SaveCase{"LongestLegalNameFits",
-        [](const fs::path& f) { return (f / std::string(255, 'n')).string(); }, "",
-        [](const fs::path& f) { EXPECT_EQ(ReadText(f / std::string(255, 'n')), "new"); }},
-    SaveCase{"DeviceStaysADevice",
-        [](const fs::path& f) {
+    SaveCase{"LongestLegalNameFits", [](F f) { return (f / std::string(255, 'n')).string(); }, "",
+        [](F f) { EXPECT_EQ(ReadText(f / std::string(255, 'n')), "new"); }},
+    SaveCase{"DeviceStaysADevice", [](F f) {
             EXPECT_EQ(::mknod((f / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
-            return (f / "null").string();
-        }, "",
-        [](const fs::path& f) { EXPECT_TRUE(fs::is_character_file(f / "null")); }, true},
-    SaveCase{"DescriptorIsWrittenWhereItStandsAppendingAsRedirected",
-        [](const fs::path& f) {
+            return (f / "null").string(); }, "",
+        [](F f) { EXPECT_TRUE(fs::is_character_file(f / "null")); }, true},
+    SaveCase{"DescriptorIsWrittenWhereItStandsAppendingAsRedirected", [](F f) {
             WriteText(f / "app.bin", "HEADER");
             static int descriptor = -1;
             if (descriptor >= 0) {
                 ::close(descriptor);
             }
             descriptor = ::open((f / "app.bin").c_str(), O_WRONLY | O_APPEND);
-            return "/dev/fd/" + std::to_string(descriptor);
-        }, "",
-        [](const fs::path& f) { EXPECT_EQ(ReadText(f / "app.bin"), "HEADERnew"); }}),
+            return "/dev/fd/" + std::to_string(descriptor); }, "",
+        [](F f) { EXPECT_EQ(ReadText(f / "app.bin"), "HEADERnew"); }}),
     [](const auto& row) { return std::string(row.param.name); });
 // clang-format on
 
