@@ -46,6 +46,8 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
         { echo "configure failed: $build.configure.log" >&2; exit 2; }
 fi
 echo "building the unplanted tree in $build ..."
+# An interrupted run may have left objects of a plant behind: rebuild every listed file.
+python3 "$here/plant.py" list "$list" | cut -f2 | sort -u | (cd "$root" && xargs touch)
 cmake --build "$build" -j "$jobs" >"$build/mutant-build.log" 2>&1 ||
     { echo "the unplanted tree does not build: $build/mutant-build.log" >&2; exit 2; }
 
@@ -53,7 +55,9 @@ saved="$build/mutant-saved"
 planted=""
 restore() {
     if [[ -n $planted ]]; then
-        cp -p "$saved" "$root/$planted"
+        # A fresh time stamp, not the old one: the build must see the file change back.
+        cp "$saved" "$root/$planted"
+        touch "$root/$planted"
         planted=""
     fi
 }
@@ -71,7 +75,7 @@ started=$(date +%s)
 caught=0 missed=0 broken=0 unexpected=0
 for row in "${rows[@]}"; do
     IFS=$'\t' read -r id file hint known what <<<"$row"
-    cp -p "$root/$file" "$saved"
+    cp "$root/$file" "$saved"
     planted="$file"
     where=$(python3 "$here/plant.py" apply "$list" "$root" "$id") || { restore; continue; }
     t0=$(date +%s)
