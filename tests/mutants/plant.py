@@ -37,10 +37,11 @@ def parse(path):
 def main():
     command, list_path = sys.argv[1], sys.argv[2]
     faults = parse(list_path)
-    if command == "list":  # id TAB file TAB hint TAB known TAB what
+    if command == "list":  # id TAB file TAB hint TAB known TAB what, "-" for none
+        # No empty fields: bash's read joins adjacent tabs.
         for f in faults:
-            print("\t".join([f["id"], f["file"], f["hint"], "known" if f["known"] else "",
-                             f["what"]]))
+            print("\t".join([f["id"], f["file"], f["hint"] or "-",
+                             "known" if f["known"] else "-", f["what"] or "-"]))
         return
     wanted = sys.argv[4] if command == "apply" else None
     root = sys.argv[3]

@@ -75,6 +75,8 @@ started=$(date +%s)
 caught=0 missed=0 broken=0 unexpected=0
 for row in "${rows[@]}"; do
     IFS=$'\t' read -r id file hint known what <<<"$row"
+    [[ $hint == - ]] && hint=""
+    [[ $known == - ]] && known=""
     cp "$root/$file" "$saved"
     planted="$file"
     where=$(python3 "$here/plant.py" apply "$list" "$root" "$id") || { restore; continue; }
