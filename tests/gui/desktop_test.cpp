@@ -4,8 +4,6 @@
 // desktop_test.sh; the window manager's view is read with xprop and the user's hand is
 // xdotool's, so every click and key goes through the window manager.
 #include "WindowRig.h"
-#include "diag/ExtTestForm.h"
-#include "diag/StdTestForm.h"
 
 using namespace tarvex::testing;
 
@@ -87,10 +85,6 @@ bool WaitFor(const std::function<bool()>& done) {
 bool ShowMain(WindowRig& rig) {
     rig.main->show();
     return WaitFor([&] { return ActiveWindow() == rig.main->winId(); });
-}
-
-void ClickIn(QWidget* window, const char* name) {
-    window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
 }
 
 // Opens the window named like the main window's member (Options, StdTest, ExtTest), runs

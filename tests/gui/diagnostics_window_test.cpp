@@ -1,7 +1,5 @@
 // The two diagnostics windows on the simulated emulator, driven through their own buttons.
 #include "WindowRig.h"
-#include "diag/ExtTestForm.h"
-#include "diag/StdTestForm.h"
 
 using namespace tarvex::testing;
 
@@ -9,10 +7,6 @@ namespace {
 
 QString Text(QWidget* window, const char* name) {
     return window->findChild<QLabel*>(QString::fromLatin1(name))->text();
-}
-
-void ClickIn(QWidget* window, const char* name) {
-    window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
 }
 
 // Runs `step` each time the event loop comes round, until it returns true.
