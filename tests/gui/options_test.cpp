@@ -145,8 +145,7 @@ struct PagingRow {
 struct EditingRow {
     const char* name;
     QStringList edits;  // "Field=text", one after the other
-    QStringList boxes;
-    QStringList fields;
+    QStringList boxes, fields;
     QList<quint32> model;
     bool reloaded;  // back on page 0
 } const kEditing[] = {

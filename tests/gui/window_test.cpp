@@ -183,8 +183,7 @@ struct SaveRow {
     QString filter;  // empty: the one the dialog comes up with
     int fileType;    // before the dialog opens
     uint start;
-    QByteArray bytes;
-    QByteArray file;
+    QByteArray bytes, file;
     QStringList boxes;
 } const kSave[] = {
     // clang-format off
