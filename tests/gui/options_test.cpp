@@ -80,13 +80,18 @@ struct OptionsDriver {
     void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(window.windowHandle(), key, modifiers);
     }
-    // "Field=text": clicks into the field, replaces its text and leaves it with Tab.
-    void Edit(const QString& edit) {
-        const QString name = edit.section('=', 0, 0), text = edit.section('=', 1);
-        Activate();
+    // Clicks into the field `name` and selects its text.
+    QLineEdit* Enter(const QString& name) {
         auto* field = Find<QLineEdit>(name);
         field->setFocus(Qt::MouseFocusReason);
         field->selectAll();
+        return field;
+    }
+    // "Field=text": clicks into the field, replaces its text and leaves it with Tab.
+    void Edit(const QString& edit) {
+        const QString text = edit.section('=', 1);
+        Activate();
+        auto* field = Enter(edit.section('=', 0, 0));
         Key(Qt::Key_Backspace);
         Type(text);
         if (window.focusWidget() == field) {
@@ -413,9 +418,7 @@ class OptionsTest : public QObject {
         QApplication::clipboard()->setText("ABC");
         Modals modals;
         options.Activate();
-        auto* field = options.Find<QLineEdit>("BufferEnd");
-        field->setFocus(Qt::MouseFocusReason);
-        field->selectAll();
+        auto* field = options.Enter("BufferEnd");
         options.Type("1F");
         options.Key(Qt::Key(row.key), Qt::KeyboardModifiers(row.modifiers));
         QCOMPARE(modals.boxes, row.boxes);
@@ -434,9 +437,7 @@ class OptionsTest : public QObject {
         WindowRig rig("sim");
         OptionsDriver options(rig);
         Modals modals;
-        auto* field = options.Find<QLineEdit>(row.field);
-        field->setFocus(Qt::MouseFocusReason);
-        field->selectAll();
+        options.Enter(row.field);
         options.Key(Qt::Key_Backspace);  // the selected text goes
         options.Type(row.typed);
         QVERIFY(options.window.close());
