@@ -4,9 +4,12 @@
 #include <QtWidgets>
 #include <algorithm>
 #include <functional>
+#include <iterator>
 
 #include "app/IndicatorLamp.h"
 #include "app/MainForm.h"
+#include "diag/ExtTestForm.h"
+#include "diag/StdTestForm.h"
 #include "link/PortBackends.h"
 #include "port/SimBackend.h"
 #include "view/OptionsForm.h"
@@ -72,6 +75,38 @@ struct WindowRig {
     std::unique_ptr<TOptions> options;  // made after the main window, gone before it
 };
 
+inline void ClickIn(QWidget* window, const char* name) {
+    window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
+}
+
+// The main window's own window `name` stands for: Options, StdTest or ExtTest.
+inline QWidget* OwnWindow(WindowRig& rig, const QString& name) {
+    return name == "Options"   ? static_cast<QWidget*>(rig.options.get())
+           : name == "StdTest" ? static_cast<QWidget*>(&rig.main->StdTestWindow())
+                               : &rig.main->ExtTestWindow();
+}
+
+// Opens that window as the user does, runs `inside` while it is open, then ends it: Options
+// by `close`, a test by its own button.
+inline void WhileOpen(WindowRig& rig, const QString& name,
+                      const std::function<void(QWidget*)>& inside,
+                      const std::function<void(QWidget*)>& close) {
+    QWidget* window = OwnWindow(rig, name);
+    if (name == "Options") {
+        rig.Click("SetOptions");
+        inside(window);
+        close(window);
+        return;
+    }
+    QTimer::singleShot(0, [&, window] {
+        inside(window);
+        ClickIn(window, name == "StdTest" ? "StopTest" : "Exit");
+    });
+    rig.Find<QMenu>("TestMenu")
+        ->findChild<QAction*>(name == "StdTest" ? "ContinuousTest" : "SingleLines")
+        ->trigger();
+}
+
 using DialogAction = std::function<void(QFileDialog&)>;
 
 // Records the modal boxes ("Title: text [Buttons]") and file dialogs ("<name>: <filter>") that
@@ -127,6 +162,21 @@ class Modals : public QObject {
 template <typename T>
 T Row(const char* column) {
     return *static_cast<T*>(QTest::qData(column, qMetaTypeId<T>()));
+}
+
+// A table of structs, each with a `name`, as a test function's data: one named row a struct.
+template <typename Table>
+void AddRows(const Table& table) {
+    QTest::addColumn<int>("row");
+    int index = 0;
+    for (const auto& row : table) {
+        QTest::newRow(row.name) << index++;
+    }
+}
+// The struct of the current row.
+template <typename Table>
+const auto& TheRow(const Table& table) {
+    return *(std::begin(table) + Row<int>("row"));
 }
 
 }  // namespace tarvex::testing

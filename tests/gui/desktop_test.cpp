@@ -4,8 +4,6 @@
 // desktop_test.sh; the window manager's view is read with xprop and the user's hand is
 // xdotool's, so every click and key goes through the window manager.
 #include "WindowRig.h"
-#include "diag/ExtTestForm.h"
-#include "diag/StdTestForm.h"
 
 using namespace tarvex::testing;
 
@@ -89,30 +87,10 @@ bool ShowMain(WindowRig& rig) {
     return WaitFor([&] { return ActiveWindow() == rig.main->winId(); });
 }
 
-void ClickIn(QWidget* window, const char* name) {
-    window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
-}
-
-// Opens the window named like the main window's member (Options, StdTest, ExtTest), runs
-// `inside` while it is open, then ends it as the user would: Options by the window manager's
-// close, the tests by their own buttons.
-void WhileOpen(WindowRig& rig, const QString& name, const std::function<void(QWidget*)>& inside) {
-    if (name == "Options") {
-        rig.Click("SetOptions");
-        inside(rig.options.get());
-        Run("wmctrl", {"-i", "-c", Id(rig.options.get())});
-        WaitFor([&] { return !rig.options->isVisible(); });
-        return;
-    }
-    QWidget* window = name == "StdTest" ? static_cast<QWidget*>(&rig.main->StdTestWindow())
-                                        : &rig.main->ExtTestWindow();
-    QTimer::singleShot(0, [&, window] {
-        inside(window);
-        ClickIn(window, name == "StdTest" ? "StopTest" : "Exit");
-    });
-    rig.Find<QMenu>("TestMenu")
-        ->findChild<QAction*>(name == "StdTest" ? "ContinuousTest" : "SingleLines")
-        ->trigger();
+// Closes `window` as its title bar's close box does.
+void CloseByTheWindowManager(QWidget* window) {
+    Run("wmctrl", {"-i", "-c", Id(window)});
+    WaitFor([&] { return !window->isVisible(); });
 }
 
 }  // namespace
@@ -152,7 +130,7 @@ class DesktopTest : public QObject {
             }
         };
         const QPoint onTheMainWindow(470, 200);  // clear of the test windows centred on it
-        WhileOpen(rig, Row<QString>("window"), [&](QWidget* window) {
+        const auto inside = [&](QWidget* window) {
             expect(WaitFor([&] { return Managed(window) && ActiveWindow() == window->winId(); }),
                    "opens as the active window");
             expect(Ids(Property(window, "WM_TRANSIENT_FOR")) == QList<WId>{rig.main->winId()},
@@ -190,7 +168,8 @@ class DesktopTest : public QObject {
                               Above(window, rig.main.get());
                    }),
                    "back with the main window, on top of it");
-        });
+        };
+        WhileOpen(rig, Row<QString>("window"), inside, CloseByTheWindowManager);
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join("; ")));
         QVERIFY(rig.main->isEnabled());
     }
@@ -219,8 +198,8 @@ class DesktopTest : public QObject {
                         "BackSpace", "BackSpace"});
         Run("xdotool", {"type", "--delay", "20", Row<QString>("typed")});
         QVERIFY(WaitFor([&] { return field->text() == Row<QString>("typed"); }));
-        Run("wmctrl", {"-i", "-c", Id(options)});
-        QVERIFY(WaitFor([&] { return !options->isVisible(); }));
+        CloseByTheWindowManager(options);
+        QVERIFY(!options->isVisible());
         QVERIFY(WaitFor([&] { return ActiveWindow() == rig.main->winId(); }));
         QCOMPARE(modals.boxes, QStringList());
         QTEST(rig.main->Model().BufferEnd, "end");
@@ -259,8 +238,8 @@ class DesktopTest : public QObject {
         // Each row's last turn is the only one that shows its range.
         QVERIFY2(WaitFor([&] { return range->text() == Row<QString>("range"); }),
                  qPrintable(range->text()));
-        Run("wmctrl", {"-i", "-c", Id(options)});
-        QVERIFY(WaitFor([&] { return !options->isVisible(); }));
+        CloseByTheWindowManager(options);
+        QVERIFY(!options->isVisible());
     }
 };
 

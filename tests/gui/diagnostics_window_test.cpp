@@ -1,7 +1,5 @@
 // The two diagnostics windows on the simulated emulator, driven through their own buttons.
 #include "WindowRig.h"
-#include "diag/ExtTestForm.h"
-#include "diag/StdTestForm.h"
 
 using namespace tarvex::testing;
 
@@ -9,10 +7,6 @@ namespace {
 
 QString Text(QWidget* window, const char* name) {
     return window->findChild<QLabel*>(QString::fromLatin1(name))->text();
-}
-
-void ClickIn(QWidget* window, const char* name) {
-    window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
 }
 
 // Runs `step` each time the event loop comes round, until it returns true.
@@ -35,6 +29,27 @@ QStringList WrittenData(const QStringList& writes, int count) {
     return bytes;
 }
 
+struct MemoryTestRow {
+    const char* name;
+    QString io;
+    int type;  // item of the EpromType box; -1: none ever set
+    std::uint32_t start, end;
+    int passes;
+    QString shown;  // "executed/O.K./bad" before the stop
+    QString typeText;
+    std::uint32_t epromEnd;
+} const kMemoryTest[] = {
+    {"clean: only O.K. passes", "sim", 4, 0, 0x1FFFF, 2, "2/2/0", "  27010", 0x1FFFF},
+    {"bad cell: bad passes, and the test goes on", "sim:0x378/bad=0x123", 4, 0, 0x1FFFF, 2, "2/0/2",
+     "  27010", 0x1FFFF},
+    {"stuck data bit: bad passes", "sim:0x378/stuck1=6", 3, 0, 0xFFFF, 1, "1/0/1", "  27512",
+     0xFFFF},
+    {"2764 narrowed to 100-1FF comes back", "sim", 0, 0x100, 0x1FF, 1, "1/1/0", "   2764", 0x1FFF},
+    {"no type: emulator stays a 27010, ranges come back", "sim", -1, 0x10, 0x20, 1, "1/1/0",
+     "  27010", 0x1FFFF},
+    {"stop in the first pass", "sim", 4, 0, 0x1FFFF, 0, "0/0/0", "  27010", 0x1FFFF},
+};
+
 }  // namespace
 
 class DiagnosticsTest : public QObject {
@@ -47,51 +62,27 @@ class DiagnosticsTest : public QObject {
 
     // Runs the test for `passes` passes, then "&Stop test": what the counters showed, and
     // what is back in force afterwards.
-    void memoryTest_data() {
-        QTest::addColumn<QString>("io");
-        QTest::addColumn<int>("type");  // item of the EpromType box; -1: none ever set
-        QTest::addColumn<int>("start");
-        QTest::addColumn<int>("end");
-        QTest::addColumn<int>("passes");
-        QTest::addColumn<QString>("shown");  // "executed/O.K./bad" before the stop
-        QTest::addColumn<QString>("typeText");
-        QTest::addColumn<int>("epromEnd");
-        QTest::newRow("clean: only O.K. passes") << "sim" << 4 << 0 << 0x1FFFF << 2 << "2/2/0"
-                                                 << "  27010" << 0x1FFFF;
-        QTest::newRow("bad cell: bad passes, and the test goes on")
-            << "sim:0x378/bad=0x123" << 4 << 0 << 0x1FFFF << 2 << "2/0/2"
-            << "  27010" << 0x1FFFF;
-        QTest::newRow("stuck data bit: bad passes")
-            << "sim:0x378/stuck1=6" << 3 << 0 << 0xFFFF << 1 << "1/0/1"
-            << "  27512" << 0xFFFF;
-        QTest::newRow("2764 narrowed to 100-1FF comes back")
-            << "sim" << 0 << 0x100 << 0x1FF << 1 << "1/1/0"
-            << "   2764" << 0x1FFF;
-        QTest::newRow("no type: emulator stays a 27010, ranges come back")
-            << "sim" << -1 << 0x10 << 0x20 << 1 << "1/1/0"
-            << "  27010" << 0x1FFFF;
-        QTest::newRow("stop in the first pass") << "sim" << 4 << 0 << 0x1FFFF << 0 << "0/0/0"
-                                                << "  27010" << 0x1FFFF;
-    }
+    void memoryTest_data() { AddRows(kMemoryTest); }
 
     void memoryTest() {
-        WindowRig rig(Row<QString>("io"));
+        const auto& row = TheRow(kMemoryTest);
+        WindowRig rig(row.io);
         auto& model = rig.main->Model();
-        const int type = Row<int>("type");
+        const int type = row.type;
         if (type >= 0) {
             rig.main->EpromTypeChange(type);
         } else {
             model.CurrentEpromType = 0;
         }
-        model.BufferStart = std::uint32_t(Row<int>("start"));
-        model.BufferEnd = std::uint32_t(Row<int>("end"));
+        model.BufferStart = row.start;
+        model.BufferEnd = row.end;
         for (std::size_t i = 0; i < model.DataBuffer.size(); ++i) {
             model.DataBuffer[i] = std::uint8_t(i * 3 + 1);
         }
         const auto image = model.DataBuffer;
         rig.main->show();
         QWidget* window = &rig.main->StdTestWindow();
-        const int passes = Row<int>("passes");
+        const int passes = row.passes;
         QString shown;
         bool hiddenAtOnce = false;
         Every(2, [&] {
@@ -110,17 +101,17 @@ class DiagnosticsTest : public QObject {
         rig.Trace();
         rig.Find<QMenu>("TestMenu")->findChild<QAction*>("ContinuousTest")->trigger();
 
-        QTEST(shown, "shown");
+        QCOMPARE(shown, row.shown);
         QVERIFY(hiddenAtOnce);
         QVERIFY(!window->isVisible() && rig.main->isEnabled());
         QCOMPARE(Text(window, "AllPass") + Text(window, "OKPass") + Text(window, "BadPass"),
                  QString("000"));
         QCOMPARE(rig.main->focusWidget(), rig.Find<QWidget>("TarvexTest"));
         QCOMPARE(model.CurrentEpromType, type >= 0 ? tarvex::kEpromTypes[type].number : 0);
-        QCOMPARE(int(model.BufferStart), Row<int>("start"));
-        QCOMPARE(int(model.BufferEnd), Row<int>("end"));
-        QTEST(int(model.EpromEnd), "epromEnd");
-        QTEST(rig.ComboText("EpromType"), "typeText");
+        QCOMPARE(model.BufferStart, row.start);
+        QCOMPARE(model.BufferEnd, row.end);
+        QCOMPARE(model.EpromEnd, row.epromEnd);
+        QCOMPARE(rig.ComboText("EpromType"), row.typeText);
         QVERIFY(model.DataBuffer == image);
         QCOMPARE(rig.main->Link().StopRequest.load(), 0);
         if (passes > 0) {

@@ -8,6 +8,46 @@
 using tarvex::Lamp;
 using namespace tarvex::testing;
 
+namespace {
+
+const QStringList kSteps{"   Reading file ...", "   Writing data to emulator ...",
+                         "   Verifying data ..."};
+const QString kOk =
+    "Information: " + QString::fromStdString(tarvex::DisplayText(tarvex::BatchRun::kSuccessText)) +
+    " [OK]";
+QStringList Ran(const char* size, const char* countdown) {
+    return kSteps + QStringList{size, countdown};
+}
+struct BatchRunRow {
+    const char* name;
+    QString io;
+    QStringList arguments;  // "@": the image file
+    QStringList captions;   // the first ones
+    QString box;
+    Lamp lamp;
+} const kBatchRun[] = {
+    // clang-format off
+    {"file and type", "sim", {"@", "27010"},
+     Ran("   131072 bytes OK ...", "   RESET time left: 1.0s"), kOk, Lamp::Green},
+    {"with a port", "sim:0x278,0x378", {"@", "2764", "$378"},
+     Ran("   8192 bytes OK ...", "   RESET time left: 1.0s"), kOk, Lamp::Green},
+    {"non-standard port, reset time 0", "sim:0xD010", {"@", "27512", "0xD010", "0"},
+     Ran("   65536 bytes OK ...", "   RESET time left: 0.0s"), kOk, Lamp::Green},
+    {"type 2816", "sim", {"@", "2816"}, {},
+     "Error: Incorrect EPROM type   \" 2816 \" [Cancel]", Lamp::ButtonFace},
+    {"port 12G", "sim", {"@", "27010", "12G"}, {},
+     "Error: Incorrect Centronics port address   \" 12G \" [Cancel]", Lamp::ButtonFace},
+    {"missing file", "sim", {"missing.bin", "27010"}, {},
+     "Error: File not found   \" missing.bin \" [Cancel]", Lamp::ButtonFace},
+    {"reset 10001", "sim", {"@", "27010", "$378", "10001"}, {},
+     "Error: Reset time longer than 10s! [Cancel]", Lamp::ButtonFace},
+    {"verification error", "sim:0x378/bad=0x4321", {"@", "27010"}, kSteps,
+     "Error: Verification error [Cancel]", Lamp::Red},
+    // clang-format on
+};
+
+}  // namespace
+
 class ThreadsTest : public QObject {
     Q_OBJECT
 
@@ -48,60 +88,22 @@ class ThreadsTest : public QObject {
         QCOMPARE(rig.LampState("LastResult"), Lamp::Red);
     }
 
-    void batchRun_data() {
-        QTest::addColumn<QString>("io");
-        QTest::addColumn<QStringList>("arguments");  // "@": the image file
-        QTest::addColumn<QStringList>("captions");   // the first ones
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<Lamp>("lamp");
-        const QStringList steps{"   Reading file ...", "   Writing data to emulator ...",
-                                "   Verifying data ..."};
-        auto ran = [&](const char* size, const char* countdown) {
-            return steps + QStringList{size, countdown};
-        };
-        const QString ok =
-            "Information: " +
-            QString::fromStdString(tarvex::DisplayText(tarvex::BatchRun::kSuccessText)) + " [OK]";
-        const Lamp none = Lamp::ButtonFace;
-        QTest::newRow("file and type")
-            << "sim" << QStringList{"@", "27010"}
-            << ran("   131072 bytes OK ...", "   RESET time left: 1.0s") << ok << Lamp::Green;
-        QTest::newRow("with a port")
-            << "sim:0x278,0x378" << QStringList{"@", "2764", "$378"}
-            << ran("   8192 bytes OK ...", "   RESET time left: 1.0s") << ok << Lamp::Green;
-        QTest::newRow("non-standard port, reset time 0")
-            << "sim:0xD010" << QStringList{"@", "27512", "0xD010", "0"}
-            << ran("   65536 bytes OK ...", "   RESET time left: 0.0s") << ok << Lamp::Green;
-        QTest::newRow("type 2816") << "sim" << QStringList{"@", "2816"} << QStringList{}
-                                   << "Error: Incorrect EPROM type   \" 2816 \" [Cancel]" << none;
-        QTest::newRow("port 12G") << "sim" << QStringList{"@", "27010", "12G"} << QStringList{}
-                                  << "Error: Incorrect Centronics port address   \" 12G \" [Cancel]"
-                                  << none;
-        QTest::newRow("missing file")
-            << "sim" << QStringList{"missing.bin", "27010"} << QStringList{}
-            << "Error: File not found   \" missing.bin \" [Cancel]" << none;
-        QTest::newRow("reset 10001")
-            << "sim" << QStringList{"@", "27010", "$378", "10001"} << QStringList{}
-            << "Error: Reset time longer than 10s! [Cancel]" << none;
-        QTest::newRow("verification error")
-            << "sim:0x378/bad=0x4321" << QStringList{"@", "27010"} << steps
-            << "Error: Verification error [Cancel]" << Lamp::Red;
-    }
+    void batchRun_data() { AddRows(kBatchRun); }
 
     // Success: a box, then the timer ends the program. Failure: one box, the window stays usable.
     void batchRun() {
-        QFETCH(QString, box);
+        const auto& row = TheRow(kBatchRun);
+        const QString& box = row.box;
         Modals modals;
         WindowRig rig(
-            Row<QString>("io"),
-            Row<QStringList>("arguments").replaceInStrings(QRegularExpression("^@$"), image_));
+            row.io, QStringList(row.arguments).replaceInStrings(QRegularExpression("^@$"), image_));
         QStringList captions;
         connect(rig.main.get(), &QWidget::windowTitleChanged,
                 [&](const QString& title) { captions << title; });
         QTRY_VERIFY_WITH_TIMEOUT(!rig.main->BatchRequested && rig.main->isEnabled(), 20000);
         QTRY_COMPARE(modals.boxes, QStringList{box});
-        QTEST(captions.mid(0, 5), "captions");
-        QTEST(rig.LampState("LastResult"), "lamp");
+        QCOMPARE(captions.mid(0, 5), row.captions);
+        QCOMPARE(rig.LampState("LastResult"), row.lamp);
         if (box.startsWith("Information")) {
             QTRY_VERIFY_WITH_TIMEOUT(rig.main->TerminationRequested(),
                                      3 * tarvex::TMain::kTimerInterval);

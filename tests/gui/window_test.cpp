@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include "WindowRig.h"
-#include "diag/ExtTestForm.h"
-#include "diag/StdTestForm.h"
 #include "tests/support/FakeParport.h"
 
 using tarvex::Lamp;
@@ -31,10 +29,6 @@ static void WriteFile(const QString& name, const QByteArray& contents) {
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
 }
 
-static void ClickIn(QWidget* window, const char* name) {
-    window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
-}
-
 static QByteArray ReadFile(const QString& name) {
     QFile file(name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
@@ -55,6 +49,170 @@ static DialogAction Pick(const QString& filter, const QString& name, bool accept
     };
 }
 
+const QString kUnknown = " unknown ";
+const QString kQuestion =
+    "Confirm: The author of Tarvex Loader appreciates\n"
+    "the fact, that  you  want to have more\n"
+    "then one copy running simultaneously.\n\n"
+    "But don't you think one  _is_  enough? [&Yes,&No]";
+const QString kUsage =
+    "Error: " + QString::fromStdString(tarvex::DisplayText(tarvex::kUsageMessage)) + " [OK]";
+struct StartUpRow {
+    const char* name;
+    QString io;
+    QStringList arguments;
+    QString answer;  // when another copy runs: to the question
+    QString port;
+    QString box;  // what it shows begins with this
+    int exitStatus;
+} const kStartUp[] = {
+    // clang-format off
+    {"emulator at 0x378", "sim", {}, "", "  0x0378", "", 0},
+    {"emulator at 0x278", "sim:0x278", {}, "", "  0x0278", "", 0},
+    {"no emulator", "sim:none", {}, "", kUnknown, "", 0},
+    {"single H is a file name", "sim", {"H"}, "", "  0x0378", "", 0},
+    {"/? asks for help", "sim", {"/?"}, "", "  0x0378", kUsage, 0},
+    {"-H asks for help", "sim", {"-H"}, "", "  0x0378", kUsage, 0},
+    {"five arguments", "sim", {"a", "b", "c", "d", "e"}, "", "  0x0378", kUsage, 2},
+    {"unknown port access", "bogus", {}, "", kUnknown,
+     "Error: Could not initialize direct port access !\n\nTARVEX_IO=bogus", 1},
+    {"another copy runs, yes", "sim", {}, "&Yes", kUnknown, kQuestion, 0},
+    {"another copy runs, no", "sim", {}, "&No", "  0x0378", kQuestion, 0},
+    // clang-format on
+};
+
+struct BoxInputRow {
+    const char* name;
+    QString box;
+    int chosen;  // item chosen first; -1: as start-up left it
+    int key;     // 0: a notch of the wheel
+    bool focused;
+    QString shown;
+    bool refilled;
+} const kBoxInput[] = {
+    {"wheel: type box without the focus", "EpromType", -1, 0, false, "  27010", false},
+    {"wheel: port box without the focus", "PortSelect", -1, 0, false, "  0x0378", false},
+    {"wheel: type box with the focus", "EpromType", -1, 0, true, "  27512", true},
+    {"Down on 27010, the last type", "EpromType", -1, Qt::Key_Down, true, "  27010", false},
+    {"Up on 27010", "EpromType", -1, Qt::Key_Up, true, "  27512", true},
+    {"Down on a chosen 2764", "EpromType", 0, Qt::Key_Down, true, "  27128", true},
+    {"Up on 0x0278, the first port", "PortSelect", 0, Qt::Key_Up, true, "  0x0278", false},
+};
+
+const QString kBad = "sim:0x378/bad=0x100";
+// Nothing answers after the transfer: no emulator at all, or the cable pulled during it.
+const QString kPulled = "sim:0x378/pull=20000";
+struct DeviceCommandRow {
+    const char* name;
+    QString io;
+    QString before;  // a command clicked first
+    bool autoVerify;
+    QString command;
+    Lamp result;
+} const kDeviceCommands[] = {
+    {"write", "sim", "", false, "Write", Lamp::Green},
+    {"write and verify", "sim", "", true, "Write", Lamp::Green},
+    {"verify after write", "sim", "Write", false, "Verify", Lamp::Green},
+    {"verify without write", "sim", "", false, "Verify", Lamp::Red},
+    {"read", "sim", "", false, "Read", Lamp::Green},
+    {"bad cell: write and verify", kBad, "", true, "Write", Lamp::Red},
+    {"bad cell: verify", kBad, "Write", false, "Verify", Lamp::Red},
+    {"no emulator: write", "sim:none", "", false, "Write", Lamp::Red},
+    {"no emulator: read", "sim:none", "", false, "Read", Lamp::Red},
+    {"cable pulled: read", kPulled, "", false, "Read", Lamp::Red},
+    {"cable pulled: write and verify of an erased image", kPulled, "", true, "Write", Lamp::Red},
+};
+
+const QString kReadError = "Error: File read error [Cancel]";
+const QString kRange00000 = "Information: Load range : 00000...1FFFF [OK]";
+const QString kRange1FFFE = "Information: Load range : 1FFFE...1FFFF [OK]";
+const QString kAsk =
+    "Confirm: The file looks like %1 text, not a binary image.\n"
+    "Yes: load its records as %2\n"
+    "No: load its characters as a binary image\n"
+    "Cancel: load nothing [Cancel,&Yes,&No]";
+const QString kAskHex = kAsk.arg("Intel HEX", "Intel HEX extended");
+const QString kAskSrec = kAsk.arg("Motorola S-record", "Motorola S-records");
+const QByteArray kSRecordText("S0030000FC\nS20601FFFE12AB3E\nS5030001FB\n");
+const QByteArray kColon(":0100000012EDbinary\x00\xFF\r\n", 23);
+const QByteArray kPlain("\x02\x10\x00\x75\x81\x07", 6);
+const QByteArray kUntouched(16, '\xFF');
+struct LoadRow {
+    const char* name;
+    QString filter;
+    QByteArray contents;  // null: removed once chosen
+    QString answer;       // to a question, if one comes
+    QStringList boxes;
+    Lamp lamp;
+    int at;
+    QByteArray loaded;  // the buffer from `at` on
+} const kLoad[] = {
+    // clang-format off
+    {"extended records under Intel Hex Extended", kExtFiles, kExtendedHex, "", {kRange00000},
+     Lamp::Green, 0x1FFFF, "\xAB"},
+    {"extended records refused under plain Intel Hex", kHexFiles, kExtendedHex, "",
+     {"Error: Invalid record type , line #2 [Cancel]", kReadError}, Lamp::Red, 0x1FFFF, "\xFF"},
+    {"broken checksum", kExtFiles, ":0100000012EE\r\n" + kEof, "",
+     {"Error: Invalid file structure , line #1 [Cancel]", kReadError}, Lamp::Red, 0, "\x12"},
+    {"S-records without a termination record", kSRecords, kSRecordText, "", {kRange1FFFE},
+     Lamp::Green, 0x1FFFE, "\x12\xAB"},
+    {"S-record with a wrong count", kSRecords, "S104000012E9\nS5030002FA\n", "",
+     {"Error: Invalid file structure , line #2 [Cancel]", kReadError}, Lamp::Red, 0, "\x12"},
+    {"file gone between the choice and the reading", kBinFiles, QByteArray(), "",
+     {"Error: Input file not found! [OK]"}, Lamp::Red, 0, "\xFF"},
+    {"Intel Hex as binary, Yes: its records", kAllFiles, kExtendedHex, "&Yes",
+     {kAskHex, kRange00000}, Lamp::Green, 0x1FFFF, "\xAB"},
+    {"Intel Hex as binary, No: its characters", kAllFiles, kExtendedHex, "&No", {kAskHex},
+     Lamp::Green, 0, kExtendedHex},
+    {"Intel Hex as binary, Cancel: nothing", kAllFiles, kExtendedHex, "Cancel", {kAskHex},
+     Lamp::Red, 0, kUntouched},
+    {"Intel Hex as binary, box closed: nothing", kBinFiles, kExtendedHex, "(closed)", {kAskHex},
+     Lamp::Red, 0, kUntouched},
+    {"S-records as binary, Yes: their records", kBinFiles, kSRecordText, "&Yes",
+     {kAskSrec, kRange1FFFE}, Lamp::Green, 0x1FFFE, "\x12\xAB"},
+    {"S-records as binary, No: their characters", kAllFiles, kSRecordText, "&No", {kAskSrec},
+     Lamp::Green, 0, kSRecordText},
+    {"binary starting with a colon", kAllFiles, kColon, "", {}, Lamp::Green, 0, kColon},
+    {"plain binary", kBinFiles, kPlain, "", {}, Lamp::Green, 0, kPlain},
+    // clang-format on
+};
+
+const QByteArray kHexSaved = ":03001000010203E7\r\n" + kEof;
+struct SaveRow {
+    const char* name;
+    QString filter;  // empty: the one the dialog comes up with
+    int fileType;    // before the dialog opens
+    uint start;
+    QByteArray bytes, file;
+    QStringList boxes;
+} const kSave[] = {
+    // clang-format off
+    {"binary image", kBinFile, 2, 0x10, "\xDE\xAD\xBE\xEF", "\xDE\xAD\xBE\xEF", {}},
+    {"Intel Hex", kHexFile, 0, 0x10, "\x01\x02\x03", kHexSaved, {}},
+    {"Intel Hex as preselected", "", 1, 0x10, "\x01\x02\x03", kHexSaved, {}},
+    {"Intel Hex Extended across 64 KiB", kExtFile, 0, 0xFFFF, "\xAA\xBB",
+     ":01FFFF00AA57\r\n:020000021000EC\r\n:01000000BB44\r\n" + kEof, {}},
+    {"Motorola S-records", kSRecords, 0, 0xFFFF, "\xAA\xBB",
+     "S0030000FC\r\nS20600FFFFAABB96\r\nS5030001FB\r\nS804000000FB\r\n", {}},
+    {"plain Intel Hex above FFFFh writes nothing", kHexFile, 0, 0xFFFF, "\xAA\xBB", "(missing)",
+     {"Error: Target address above FFFFh [Cancel]"}},
+    // clang-format on
+};
+
+struct DialogsRow {
+    const char* name;
+    int fileType;
+    QString picked;  // in the open dialog
+    QString open, save;
+} const kDialogs[] = {
+    {"binary", 0, "", kAllFiles, kBinFile},
+    {"Intel Hex", 1, "", kHexFiles, kHexFile},
+    {"Intel Hex Extended", 2, "", kExtFiles, kExtFile},
+    {"picked in the open dialog", 0, kHexFiles, kAllFiles, kHexFile},
+    {"S-records", 3, "", kSRecords, kSRecords},
+    {"S-records picked", 1, kSRecords, kHexFiles, kSRecords},
+};
+
 class WindowTest : public QObject {
     Q_OBJECT
 
@@ -64,62 +222,26 @@ class WindowTest : public QObject {
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
 
     // A box ends the program after start-up, unless told to go on. A found emulator gets 27010.
-    void startUp_data() {
-        QTest::addColumn<QString>("io");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("answer");  // when another copy runs: to the question
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("box");  // what it shows begins with this
-        QTest::addColumn<int>("exitStatus");
-        const QString usage =
-            "Error: " + QString::fromStdString(tarvex::DisplayText(tarvex::kUsageMessage)) +
-            " [OK]";
-        const QString question =
-            "Confirm: The author of Tarvex Loader appreciates\n"
-            "the fact, that  you  want to have more\n"
-            "then one copy running simultaneously.\n\n"
-            "But don't you think one  _is_  enough? [&Yes,&No]";
-        const QString at378 = "  0x0378", at278 = "  0x0278", unknown = " unknown ";
-        const QStringList none;
-        QTest::newRow("emulator at 0x378") << "sim" << none << "" << at378 << "" << 0;
-        QTest::newRow("emulator at 0x278") << "sim:0x278" << none << "" << at278 << "" << 0;
-        QTest::newRow("no emulator") << "sim:none" << none << "" << unknown << "" << 0;
-        QTest::newRow("single H is a file name")
-            << "sim" << QStringList{"H"} << "" << at378 << "" << 0;
-        QTest::newRow("/? asks for help")
-            << "sim" << QStringList{"/?"} << "" << at378 << usage << 0;
-        QTest::newRow("-H asks for help")
-            << "sim" << QStringList{"-H"} << "" << at378 << usage << 0;
-        QTest::newRow("five arguments")
-            << "sim" << QStringList{"a", "b", "c", "d", "e"} << "" << at378 << usage << 2;
-        QTest::newRow("unknown port access")
-            << "bogus" << none << "" << unknown
-            << "Error: Could not initialize direct port access !\n\nTARVEX_IO=bogus" << 1;
-        QTest::newRow("another copy runs, yes")
-            << "sim" << none << "&Yes" << unknown << question << 0;
-        QTest::newRow("another copy runs, no") << "sim" << none << "&No" << at378 << question << 0;
-    }
+    void startUp_data() { AddRows(kStartUp); }
 
     void startUp() {
-        QFETCH(QString, answer);
-        QFETCH(QString, box);
-        QFETCH(QString, port);
+        const auto& row = TheRow(kStartUp);
         tarvex::InstanceLock other;
-        QVERIFY(answer.isEmpty() || (other.Acquire() && other.Held()));
-        Modals modals({answer});
-        WindowRig rig(Row<QString>("io"), Row<QStringList>("arguments"));
-        QCOMPARE(modals.boxes.size(), box.isEmpty() ? 0 : 1);
-        QCOMPARE(modals.boxes.value(0).left(box.size()), box);
-        const bool found = port != " unknown ";
-        QCOMPARE(rig.ComboText("PortSelect"), port);
+        QVERIFY(row.answer.isEmpty() || (other.Acquire() && other.Held()));
+        Modals modals({row.answer});
+        WindowRig rig(row.io, row.arguments);
+        QCOMPARE(modals.boxes.size(), row.box.isEmpty() ? 0 : 1);
+        QCOMPARE(modals.boxes.value(0).left(row.box.size()), row.box);
+        const bool found = row.port != kUnknown;
+        QCOMPARE(rig.ComboText("PortSelect"), row.port);
         QCOMPARE(rig.ComboText("EpromType"), found ? "  27010" : "  not set");
-        QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), Row<QStringList>("arguments").value(0));
+        QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), row.arguments.value(0));
         QTRY_COMPARE_WITH_TIMEOUT(rig.LampState("ResetLED"), found ? Lamp::Red : Lamp::Yellow, 500);
-        QCOMPARE(rig.main->TerminationRequested(), !box.isEmpty() && answer != "&No");
-        QTEST(rig.main->ExitStatus(), "exitStatus");
+        QCOMPARE(rig.main->TerminationRequested(), !row.box.isEmpty() && row.answer != "&No");
+        QCOMPARE(rig.main->ExitStatus(), row.exitStatus);
         QVERIFY(!tarvex::InstanceLock().Acquire());  // held by this window or the other
         // A copy told to end leaves the other copy's port alone, on the way out as well.
-        const bool toldToEnd = answer == "&Yes";
+        const bool toldToEnd = row.answer == "&Yes";
         QCOMPARE(rig.main->PortAccess().Opened(), !toldToEnd && rig.bus);
         rig.main.reset();
         QCOMPARE(rig.bus && rig.bus->ReadCount() + rig.bus->WriteCount() == 0, toldToEnd);
@@ -145,63 +267,35 @@ class WindowTest : public QObject {
                                      "EpromType", "PortSelect", "ReadFile"}));
     }
 
-    void wheel_data() {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<bool>("focused");
-        QTest::addColumn<QString>("shown");  // after one notch of the wheel
-        QTest::addColumn<bool>("refilled");
-        QTest::newRow("type box without the focus") << "EpromType" << false << "  27010" << false;
-        QTest::newRow("port box without the focus") << "PortSelect" << false << "  0x0378" << false;
-        QTest::newRow("type box with the focus") << "EpromType" << true << "  27512" << true;
-    }
+    void boxInput_data() { AddRows(kBoxInput); }
 
-    // A wheel turned over a box changes it only while the box has the keyboard focus: a type
+    // A wheel turned over a box changes it only while the box has the keyboard focus; Up and
+    // Down move from the entry shown, never from another one the list still points at. A type
     // change refills the image.
-    void wheel() {
-        QFETCH(QString, box);
+    void boxInput() {
+        const auto& row = TheRow(kBoxInput);
         WindowRig rig("sim");
-        rig.main->show();
-        QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
-        rig.main->Model().DataBuffer[0x100] = 0x12;  // a loaded byte
-        auto* combo = rig.Find<QComboBox>(box);
-        (Row<bool>("focused") ? combo : rig.Find("ReadFile"))->setFocus();
-        const QPoint middle = combo->rect().center();
-        QWheelEvent notch(middle, combo->mapToGlobal(middle), {}, {0, 120}, Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(combo, &notch);  // where it arrives from the box's line edit
-        QTEST(rig.ComboText(box), "shown");
-        QCOMPARE(rig.main->Model().DataBuffer[0x100] == 0xFF, Row<bool>("refilled"));
-    }
-
-    void arrowKeysInTheBoxes_data() {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<int>("chosen");  // item chosen first; -1: as start-up left it
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<bool>("refilled");
-        const int down = Qt::Key_Down, up = Qt::Key_Up;
-        QTest::newRow("Down on 27010, the last type")
-            << "EpromType" << -1 << down << "  27010" << false;
-        QTest::newRow("Up on 27010") << "EpromType" << -1 << up << "  27512" << true;
-        QTest::newRow("Down on a chosen 2764") << "EpromType" << 0 << down << "  27128" << true;
-        QTest::newRow("Up on 0x0278, the first port")
-            << "PortSelect" << 0 << up << "  0x0278" << false;
-    }
-
-    // Up and Down move from the entry shown, never from another one the list still points at.
-    void arrowKeysInTheBoxes() {
-        QFETCH(QString, box);
-        WindowRig rig("sim");
-        auto* combo = rig.Find<QComboBox>(box);
-        if (const int chosen = Row<int>("chosen"); chosen >= 0) {
-            box == "EpromType" ? rig.main->EpromTypeChange(chosen)
-                               : rig.main->PortSelectChange(chosen);
+        auto* combo = rig.Find<QComboBox>(row.box);
+        if (row.chosen >= 0) {
+            row.box == "EpromType" ? rig.main->EpromTypeChange(row.chosen)
+                                   : rig.main->PortSelectChange(row.chosen);
         }
-        rig.main->Model().DataBuffer[0x100] = 0x12;
-        QCOMPARE(combo->itemText(combo->currentIndex()).trimmed(), rig.ComboText(box).trimmed());
-        QTest::keyClick(combo, Qt::Key(Row<int>("key")));
-        QTEST(rig.ComboText(box), "shown");
-        QCOMPARE(rig.main->Model().DataBuffer[0x100] == 0xFF, Row<bool>("refilled"));
+        rig.main->Model().DataBuffer[0x100] = 0x12;  // a loaded byte
+        if (row.key == 0) {
+            rig.main->show();
+            QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
+            (row.focused ? combo : rig.Find("ReadFile"))->setFocus();
+            const QPoint middle = combo->rect().center();
+            QWheelEvent notch(middle, combo->mapToGlobal(middle), {}, {0, 120}, Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(combo, &notch);  // where it arrives from the box's line edit
+        } else {
+            QCOMPARE(combo->itemText(combo->currentIndex()).trimmed(),
+                     rig.ComboText(row.box).trimmed());
+            QTest::keyClick(combo, Qt::Key(row.key));
+        }
+        QCOMPARE(rig.ComboText(row.box), row.shown);
+        QCOMPARE(rig.main->Model().DataBuffer[0x100] == 0xFF, row.refilled);
     }
 
     void unusableRuntimeFolder_data() {
@@ -232,38 +326,18 @@ class WindowTest : public QObject {
         QVERIFY(!rig.main->TerminationRequested());
     }
 
-    void deviceCommands_data() {
-        QTest::addColumn<QString>("io");
-        QTest::addColumn<QString>("before");  // a command clicked first
-        QTest::addColumn<bool>("autoVerify");
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<Lamp>("result");
-        const QString sim = "sim", bad = "sim:0x378/bad=0x100";
-        QTest::newRow("write") << sim << "" << false << "Write" << Lamp::Green;
-        QTest::newRow("write and verify") << sim << "" << true << "Write" << Lamp::Green;
-        QTest::newRow("verify after write") << sim << "Write" << false << "Verify" << Lamp::Green;
-        QTest::newRow("verify without write") << sim << "" << false << "Verify" << Lamp::Red;
-        QTest::newRow("read") << sim << "" << false << "Read" << Lamp::Green;
-        QTest::newRow("bad cell: write and verify") << bad << "" << true << "Write" << Lamp::Red;
-        QTest::newRow("bad cell: verify") << bad << "Write" << false << "Verify" << Lamp::Red;
-        // Nothing answers after the transfer: no emulator at all, or the cable pulled during it.
-        const QString none = "sim:none", pulled = "sim:0x378/pull=20000";
-        QTest::newRow("no emulator: write") << none << "" << false << "Write" << Lamp::Red;
-        QTest::newRow("no emulator: read") << none << "" << false << "Read" << Lamp::Red;
-        QTest::newRow("cable pulled: read") << pulled << "" << false << "Read" << Lamp::Red;
-        QTest::newRow("cable pulled: write and verify of an erased image")
-            << pulled << "" << true << "Write" << Lamp::Red;
-    }
+    void deviceCommands_data() { AddRows(kDeviceCommands); }
 
     // While a command runs, the window takes no input, stays open and shows no old result.
     void deviceCommands() {
-        const QString command = "Tarvex" + Row<QString>("command");
-        WindowRig rig(Row<QString>("io"));
+        const auto& row = TheRow(kDeviceCommands);
+        const QString command = "Tarvex" + row.command;
+        WindowRig rig(row.io);
         rig.main->show();
-        if (const QString before = Row<QString>("before"); !before.isEmpty()) {
-            rig.Click("Tarvex" + before);
+        if (!row.before.isEmpty()) {
+            rig.Click("Tarvex" + row.before);
         }
-        rig.main->Model().AutoVerify = Row<bool>("autoVerify");
+        rig.main->Model().AutoVerify = row.autoVerify;
         rig.Find("ReadFile")->setFocus();
         bool enabled = true, closed = true;
         Lamp lamp = Lamp::Green;
@@ -274,7 +348,7 @@ class WindowTest : public QObject {
         });
         rig.Click(command);
         QVERIFY(!enabled && !closed && lamp == Lamp::ButtonFace);
-        QTEST(rig.LampState("LastResult"), "result");
+        QCOMPARE(rig.LampState("LastResult"), row.result);
         QVERIFY(rig.main->isEnabled() && rig.main->isVisible());
         // Write takes the focus; the others leave it where it was.
         QCOMPARE(rig.main->focusWidget()->objectName(),
@@ -291,48 +365,33 @@ class WindowTest : public QObject {
     // The main window, disabled while a window of its own is open, gives the activation it gets
     // (a click on it) back to that window.
     void aClickOnTheWaitingWindow() {
-        QFETCH(QString, open);
         WindowRig rig("sim");
         rig.main->show();
         QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
-        QWidget* window = open == "Options"   ? static_cast<QWidget*>(rig.options.get())
-                          : open == "StdTest" ? static_cast<QWidget*>(&rig.main->StdTestWindow())
-                                              : &rig.main->ExtTestWindow();
         QList<QWindow*> activated;
         connect(qApp, &QGuiApplication::focusWindowChanged, this,
                 [&](QWindow* focus) { activated << focus; });
         bool mainActivated = false, backThere = false, disabled = false;
-        auto clickOnTheMainWindow = [&] {
-            activated.clear();
-            rig.main->activateWindow();
-            QDeadlineTimer deadline(5000);
-            while (!(backThere = activated.contains(rig.main->windowHandle()) &&
-                                 QApplication::activeWindow() == window) &&
-                   !deadline.hasExpired()) {
-                QTest::qWait(5);
-            }
-            mainActivated = activated.contains(rig.main->windowHandle());
-            disabled = !rig.main->isEnabled();
-        };
-        if (open == "Options") {
-            rig.Click("SetOptions");
-            QVERIFY(QTest::qWaitForWindowActive(window));
-            clickOnTheMainWindow();
-            window->close();
-        } else {
-            QTimer::singleShot(0, [&] {
-                clickOnTheMainWindow();
-                ClickIn(window, open == "StdTest" ? "StopTest" : "Exit");
-            });
-            rig.Find<QMenu>("TestMenu")
-                ->findChild<QAction*>(open == "StdTest" ? "ContinuousTest" : "SingleLines")
-                ->trigger();
-        }
+        QWidget* open = OwnWindow(rig, Row<QString>("open"));
+        WhileOpen(
+            rig, Row<QString>("open"),
+            [&](QWidget* window) {
+                QVERIFY(QTest::qWaitForWindowActive(window));
+                activated.clear();
+                rig.main->activateWindow();
+                QDeadlineTimer deadline(5000);
+                while (!(backThere = activated.contains(rig.main->windowHandle()) &&
+                                     QApplication::activeWindow() == window) &&
+                       !deadline.hasExpired()) {
+                    QTest::qWait(5);
+                }
+                mainActivated = activated.contains(rig.main->windowHandle());
+                disabled = !rig.main->isEnabled();
+            },
+            [](QWidget* window) { window->close(); });
         disconnect(qApp, &QGuiApplication::focusWindowChanged, this, nullptr);
-        QVERIFY(mainActivated);
-        QVERIFY(backThere);
-        QVERIFY(disabled);
-        QVERIFY(!window->isVisible() && rig.main->isEnabled());
+        QVERIFY(mainActivated && backThere && disabled);
+        QVERIFY(!open->isVisible() && rig.main->isEnabled());
     }
 
     // Typed text falls back to the port in use without a probe. Choosing a port probes it and
@@ -410,190 +469,60 @@ class WindowTest : public QObject {
         QCOMPARE(rig.Writes(), (QStringList{"W 0378 00", "W 037A 03", "W 037A 0B"}));  // released
     }
 
-    void load_data() {
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<QByteArray>("contents");  // null: removed once chosen
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<Lamp>("lamp");
-        QTest::addColumn<int>("fileType");
-        QTest::addColumn<int>("at");
-        QTest::addColumn<QByteArray>("loaded");  // the buffer from `at` on
-        const QString readError = "Error: File read error [Cancel]";
-        QTest::newRow("extended records under Intel Hex Extended")
-            << kExtFiles << kExtendedHex
-            << QStringList{"Information: Load range : 00000...1FFFF [OK]"} << Lamp::Green << 2
-            << 0x1FFFF << QByteArray("\xAB");
-        QTest::newRow("extended records refused under plain Intel Hex")
-            << kHexFiles << kExtendedHex
-            << QStringList{"Error: Invalid record type , line #2 [Cancel]", readError} << Lamp::Red
-            << 1 << 0x1FFFF << QByteArray("\xFF");
-        QTest::newRow("broken checksum")
-            << kExtFiles << ":0100000012EE\r\n" + kEof
-            << QStringList{"Error: Invalid file structure , line #1 [Cancel]", readError}
-            << Lamp::Red << 2 << 0 << QByteArray("\x12");
-        QTest::newRow("S-records without a termination record")
-            << kSRecords << QByteArray("S0030000FC\nS20601FFFE12AB3E\nS5030001FB\n")
-            << QStringList{"Information: Load range : 1FFFE...1FFFF [OK]"} << Lamp::Green << 3
-            << 0x1FFFE << QByteArray("\x12\xAB");
-        QTest::newRow("S-record with a wrong count")
-            << kSRecords << QByteArray("S1040000 12E9\nS5030002FA\n").replace(" ", "")
-            << QStringList{"Error: Invalid file structure , line #2 [Cancel]", readError}
-            << Lamp::Red << 3 << 0 << QByteArray("\x12");
-        QTest::newRow("file gone between the choice and the reading")
-            << kBinFiles << QByteArray() << QStringList{"Error: Input file not found! [OK]"}
-            << Lamp::Red << 0 << 0 << QByteArray("\xFF");
-    }
-
-    void load() {
-        QFETCH(QByteArray, contents);
-        const QString name = dir_.filePath("image.hex");
-        WriteFile(name, contents);
-        WindowRig rig("sim");
-        Modals modals({}, {[&](QFileDialog& dialog) {
-                          Pick(Row<QString>("filter"), name)(dialog);
-                          if (contents.isNull()) {
-                              QFile::remove(name);
-                          }
-                      }});
-        rig.Click("ReadFile");
-        QTEST(modals.boxes, "boxes");
-        QTEST(rig.LampState("LastResult"), "lamp");
-        QTEST(int(rig.main->Model().FileType), "fileType");
-        QFETCH(QByteArray, loaded);
-        const auto* buffer = reinterpret_cast<const char*>(rig.main->Model().DataBuffer.data());
-        QCOMPARE(QByteArray(buffer + Row<int>("at"), loaded.size()), loaded);
-        QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), name);
-    }
+    void load_data() { AddRows(kLoad); }
 
     // Text chosen as a binary image (an sdcc .ihx under "All binary image files") is asked
     // about before anything is stored: Yes loads its records once in its own format, No its
     // characters, Cancel nothing, and the lamp does not turn green. FileType stays as the
     // dialog set it. A binary file, even one that starts with ':', is loaded without a word.
-    void binaryLoadOfText_data() {
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<QByteArray>("contents");
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<Lamp>("lamp");
-        QTest::addColumn<int>("at");
-        QTest::addColumn<QByteArray>("loaded");  // the buffer from `at` on
-        const QString buttons = " [Cancel,&Yes,&No]";
-        const QString hex =
-            "Confirm: The file looks like Intel HEX text, not a binary image.\n"
-            "Yes: load its records as Intel HEX extended\n"
-            "No: load its characters as a binary image\n"
-            "Cancel: load nothing" +
-            buttons;
-        const QString srec =
-            "Confirm: The file looks like Motorola S-record text, not a binary image.\n"
-            "Yes: load its records as Motorola S-records\n"
-            "No: load its characters as a binary image\n"
-            "Cancel: load nothing" +
-            buttons;
-        const QByteArray sRecords("S0030000FC\nS20601FFFE12AB3E\nS5030001FB\n");
-        const QByteArray untouched(16, '\xFF');
-        QTest::newRow("Intel Hex, Yes: its records")
-            << kAllFiles << kExtendedHex << "&Yes"
-            << QStringList{hex, "Information: Load range : 00000...1FFFF [OK]"} << Lamp::Green
-            << 0x1FFFF << QByteArray("\xAB");
-        QTest::newRow("Intel Hex, No: its characters")
-            << kAllFiles << kExtendedHex << "&No" << QStringList{hex} << Lamp::Green << 0
-            << kExtendedHex;
-        QTest::newRow("Intel Hex, Cancel: nothing")
-            << kAllFiles << kExtendedHex << "Cancel" << QStringList{hex} << Lamp::Red << 0
-            << untouched;
-        QTest::newRow("Intel Hex, box closed: nothing")
-            << kBinFiles << kExtendedHex << "(closed)" << QStringList{hex} << Lamp::Red << 0
-            << untouched;
-        QTest::newRow("S-records, Yes: their records")
-            << kBinFiles << sRecords << "&Yes"
-            << QStringList{srec, "Information: Load range : 1FFFE...1FFFF [OK]"} << Lamp::Green
-            << 0x1FFFE << QByteArray("\x12\xAB");
-        QTest::newRow("S-records, No: their characters")
-            << kAllFiles << sRecords << "&No" << QStringList{srec} << Lamp::Green << 0 << sRecords;
-        const QByteArray colon(":0100000012EDbinary\x00\xFF\r\n", 23);
-        QTest::newRow("binary starting with a colon")
-            << kAllFiles << colon << "" << QStringList{} << Lamp::Green << 0 << colon;
-        const QByteArray plain("\x02\x10\x00\x75\x81\x07", 6);
-        QTest::newRow("plain binary")
-            << kBinFiles << plain << "" << QStringList{} << Lamp::Green << 0 << plain;
-        QTest::newRow("Intel Hex under Intel Hex Extended")
-            << kExtFiles << kExtendedHex << ""
-            << QStringList{"Information: Load range : 00000...1FFFF [OK]"} << Lamp::Green << 0x1FFFF
-            << QByteArray("\xAB");
-        QTest::newRow("S-records under S-records")
-            << kSRecords << sRecords << ""
-            << QStringList{"Information: Load range : 1FFFE...1FFFF [OK]"} << Lamp::Green << 0x1FFFE
-            << QByteArray("\x12\xAB");
-    }
-
-    void binaryLoadOfText() {
-        QFETCH(QString, filter);
-        QFETCH(QByteArray, loaded);
-        QFETCH(Lamp, lamp);
-        const QString name = dir_.filePath("main.ihx");
-        WriteFile(name, Row<QByteArray>("contents"));
+    void load() {
+        const auto& row = TheRow(kLoad);
+        const QString name = dir_.filePath("image.hex");
+        WriteFile(name, row.contents);
         WindowRig rig("sim");
         auto& model = rig.main->Model();
         const auto before = model.DataBuffer;
         // The lamp starts at the other colour, so that one left over does not pass.
-        rig.main->SetLastResult(lamp == Lamp::Green ? Lamp::Red : Lamp::Green);
-        Modals modals({Row<QString>("answer")}, {Pick(filter, name)});
+        rig.main->SetLastResult(row.lamp == Lamp::Green ? Lamp::Red : Lamp::Green);
+        Modals modals({row.answer}, {[&](QFileDialog& dialog) {
+                          Pick(row.filter, name)(dialog);
+                          if (row.contents.isNull()) {
+                              QFile::remove(name);
+                          }
+                      }});
         rig.Click("ReadFile");
-        QTEST(modals.boxes, "boxes");
-        QCOMPARE(rig.LampState("LastResult"), lamp);
-        QCOMPARE(model.ReadError, lamp == Lamp::Red);
-        const int fileType = int(kOpenFilterTypes.at(kOpenFilters.indexOf(filter)));
-        QCOMPARE(int(model.FileType), fileType);
+        QCOMPARE(modals.boxes, row.boxes);
+        QCOMPARE(rig.LampState("LastResult"), row.lamp);
+        if (!row.contents.isNull()) {  // a missing file is no read error
+            QCOMPARE(model.ReadError, row.lamp == Lamp::Red);
+        }
+        QCOMPARE(int(model.FileType), kOpenFilterTypes.at(kOpenFilters.indexOf(row.filter)));
         const auto* buffer = reinterpret_cast<const char*>(model.DataBuffer.data());
-        QCOMPARE(QByteArray(buffer + Row<int>("at"), loaded.size()), loaded);
-        if (lamp == Lamp::Red) {
+        QCOMPARE(QByteArray(buffer + row.at, row.loaded.size()), row.loaded);
+        if (row.answer == "Cancel" || row.answer == "(closed)") {
             QVERIFY(model.DataBuffer == before);
         }
         QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), name);
     }
 
-    void save_data() {
-        QTest::addColumn<QString>("filter");  // empty: the one the dialog comes up with
-        QTest::addColumn<int>("fileType");    // before the dialog opens
-        QTest::addColumn<uint>("start");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("boxes");
-        const QByteArray hex = ":03001000010203E7\r\n" + kEof;
-        QTest::newRow("binary image") << kBinFile << 2 << 0x10u << QByteArray("\xDE\xAD\xBE\xEF")
-                                      << QByteArray("\xDE\xAD\xBE\xEF") << QStringList{};
-        QTest::newRow("Intel Hex")
-            << kHexFile << 0 << 0x10u << QByteArray("\x01\x02\x03") << hex << QStringList{};
-        QTest::newRow("Intel Hex as preselected")
-            << QString() << 1 << 0x10u << QByteArray("\x01\x02\x03") << hex << QStringList{};
-        QTest::newRow("Intel Hex Extended across 64 KiB")
-            << kExtFile << 0 << 0xFFFFu << QByteArray("\xAA\xBB")
-            << ":01FFFF00AA57\r\n:020000021000EC\r\n:01000000BB44\r\n" + kEof << QStringList{};
-        QTest::newRow("Motorola S-records")
-            << kSRecords << 0 << 0xFFFFu << QByteArray("\xAA\xBB")
-            << QByteArray("S0030000FC\r\nS20600FFFFAABB96\r\nS5030001FB\r\nS804000000FB\r\n")
-            << QStringList{};
-        QTest::newRow("plain Intel Hex above FFFFh writes nothing")
-            << kHexFile << 0 << 0xFFFFu << QByteArray("\xAA\xBB") << QByteArray("(missing)")
-            << QStringList{"Error: Target address above FFFFh [Cancel]"};
-    }
+    void save_data() { AddRows(kSave); }
 
     void save() {
-        QFETCH(uint, start);
-        QFETCH(QByteArray, bytes);
+        const auto& row = TheRow(kSave);
+        const uint start = row.start;
+        const QByteArray& bytes = row.bytes;
         WindowRig rig("sim");
         auto& model = rig.main->Model();
-        model.FileType = std::uint8_t(Row<int>("fileType"));
+        model.FileType = std::uint8_t(row.fileType);
         model.BufferStart = start;
         model.BufferEnd = start + uint(bytes.size()) - 1;
         std::copy(bytes.begin(), bytes.end(), model.DataBuffer.begin() + start);
         const QString name = dir_.filePath("out.img");
         QFile::remove(name);
-        Modals modals({}, {Pick(Row<QString>("filter"), name)});
+        Modals modals({}, {Pick(row.filter, name)});
         rig.Click("SaveFile");
-        QTEST(ReadFile(name), "file");
-        QTEST(modals.boxes, "boxes");
+        QCOMPARE(ReadFile(name), row.file);
+        QCOMPARE(modals.boxes, row.boxes);
         QCOMPARE(rig.Find<QLineEdit>("OutFile")->text(), name);
     }
 
@@ -620,20 +549,7 @@ class WindowTest : public QObject {
 
     // Both dialogs come up on the current FileType, which a filter picked in either sets (even
     // when then cancelled). Cancelling loads and saves nothing.
-    void dialogsShareTheFileType_data() {
-        QTest::addColumn<int>("fileType");
-        QTest::addColumn<QString>("picked");  // in the open dialog
-        QTest::addColumn<QStringList>("shown");
-        auto shown = [](const QString& open, const QString& save) {
-            return QStringList{"OpenDialog: " + open, "SaveDialog: " + save};
-        };
-        QTest::newRow("binary") << 0 << "" << shown(kAllFiles, kBinFile);
-        QTest::newRow("Intel Hex") << 1 << "" << shown(kHexFiles, kHexFile);
-        QTest::newRow("Intel Hex Extended") << 2 << "" << shown(kExtFiles, kExtFile);
-        QTest::newRow("picked in the open dialog") << 0 << kHexFiles << shown(kAllFiles, kHexFile);
-        QTest::newRow("S-records") << 3 << "" << shown(kSRecords, kSRecords);
-        QTest::newRow("S-records picked") << 1 << kSRecords << shown(kHexFiles, kSRecords);
-    }
+    void dialogsShareTheFileType_data() { AddRows(kDialogs); }
 
     void dialogsShareTheFileType() {
         const QString name = dir_.filePath("image.bin");
@@ -641,11 +557,13 @@ class WindowTest : public QObject {
         WindowRig rig("sim");
         rig.Find<QFileDialog>("OpenDialog")->selectNameFilter(kBinFiles);
         rig.Find<QFileDialog>("SaveDialog")->selectNameFilter(kExtFile);
-        rig.main->Model().FileType = std::uint8_t(Row<int>("fileType"));
-        Modals modals({}, {Pick(Row<QString>("picked"), name, false), Pick({}, name, false)});
+        const auto& row = TheRow(kDialogs);
+        rig.main->Model().FileType = std::uint8_t(row.fileType);
+        Modals modals({}, {Pick(row.picked, name, false), Pick({}, name, false)});
         rig.Click("ReadFile");
         rig.Click("SaveFile");
-        QTEST(modals.dialogs, "shown");
+        QCOMPARE(modals.dialogs,
+                 (QStringList{"OpenDialog: " + row.open, "SaveDialog: " + row.save}));
         QCOMPARE(modals.boxes, QStringList{});
         QCOMPARE(rig.Find<QLineEdit>("InFile")->text() + rig.Find<QLineEdit>("OutFile")->text(),
                  QString());
