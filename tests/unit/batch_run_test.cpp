@@ -93,6 +93,9 @@ TEST_F(BatchRunTest, ReportsEachFailureOnceAndLeavesTheWindowUsable) {
         {"none", {"@", "27010"}, "Emulator port not detected"},
         {"0x378/noreset", {"@", "27010", "$378"}, "Emulator port not detected"},
         {"", {"no such.bin", "27010"}, "File not found   \" no such.bin \""},
+        {"",
+         {"no such.bin", "27010", "$378", "10000"},
+         "File not found   \" no such.bin \""},  // 10 s itself is allowed
         {"", {"@", "27010", "$378", "10001"}, "Reset time longer than 10s!"},
         {"", {"@", "27010", "$378", "3000000000"}, "Reset time longer than 10s!"},
         {"", {"@", "27010", "$378", "-5"}, "Incorrect reset time   \" -5 \""},
