@@ -79,6 +79,14 @@ inline void ClickIn(QWidget* window, const char* name) {
     window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
 }
 
+// The main window's own windows, a row each, by object name (for OwnWindow and WhileOpen).
+inline void OwnWindowRows(const char* column) {
+    QTest::addColumn<QString>(column);
+    QTest::newRow("options") << "Options";
+    QTest::newRow("memory test") << "StdTest";
+    QTest::newRow("signals test") << "ExtTest";
+}
+
 // The main window's own window `name` stands for: Options, StdTest or ExtTest.
 inline QWidget* OwnWindow(WindowRig& rig, const QString& name) {
     return name == "Options"   ? static_cast<QWidget*>(rig.options.get())

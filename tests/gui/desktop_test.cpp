@@ -106,12 +106,7 @@ class DesktopTest : public QObject {
 
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
 
-    void ownedWindows_data() {
-        QTest::addColumn<QString>("window");
-        QTest::newRow("options") << "Options";
-        QTest::newRow("memory test") << "StdTest";
-        QTest::newRow("signals test") << "ExtTest";
-    }
+    void ownedWindows_data() { OwnWindowRows("window"); }
 
     // Each window belongs to the main window: the window manager keeps it above the main
     // window when the user clicks the disabled main window, minimises the two together and

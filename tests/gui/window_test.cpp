@@ -355,12 +355,7 @@ class WindowTest : public QObject {
                  command == "TarvexWrite" ? command : QStringLiteral("ReadFile"));
     }
 
-    void aClickOnTheWaitingWindow_data() {
-        QTest::addColumn<QString>("open");
-        QTest::newRow("options") << "Options";
-        QTest::newRow("memory test") << "StdTest";
-        QTest::newRow("signals test") << "ExtTest";
-    }
+    void aClickOnTheWaitingWindow_data() { OwnWindowRows("open"); }
 
     // The main window, disabled while a window of its own is open, gives the activation it gets
     // (a click on it) back to that window.
