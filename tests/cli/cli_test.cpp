@@ -480,19 +480,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
       "31"}, 0, "01FF0 : "},
     S{"DumpEmulatorLeaveRelease", "sim", {"dump", "--emulator", "--type", "2764", "--page", "0",
       "--leave", "release"}, 0, "00000 : ", {"target running"}, true},
-    S{"DumpFileTakesNoLeave", "sim", {"dump", "image.bin", "--type", "2764", "--leave", "hold"}, 2,
-      "", {"--leave"}},
-    S{"DumpPageBeyondTheType", "sim", {"dump", "image.bin", "--type", "2764", "--page", "32"}, 2,
-      "", {"--page", "32", "31"}},
-    S{"DumpPageNotDecimal", "sim", {"dump", "image.bin", "--type", "2764", "--page", "$1"}, 2, "",
-      {"--page", "$1"}},
-    S{"DumpEmulatorWithAFile", "sim", {"dump", "image.bin", "--emulator", "--type", "2764"}, 2, "",
-      {"image.bin"}},
-    S{"DumpEmulatorWithARange", "sim", {"dump", "--emulator", "--type", "2764", "--end", "FF"}, 2,
-      "", {"--end"}},
-    S{"DumpWithoutAType", "sim", {"dump", "image.bin"}, 2, "", {"--type"}},
-    S{"PageForWrite", "sim", {"write", "image.bin", "--type", "2764", "--page", "1"}, 2, "",
-      {"--page"}},
     S{"DumpMissingFile", "sim", {"dump", "missing.bin", "--type", "2764"}, 4, "",
       {"cannot open missing.bin: No such file or directory"}},
     S{"DumpNoEmulator", "sim:none", {"dump", "--emulator", "--type", "2764"}, 3, "",
@@ -570,13 +557,15 @@ TEST_F(CliTest, SignalsTestWritesTheSequencesAndNeedsNoEmulator) {
     EXPECT_THAT(result.out, HasSubstr("CD40106 pin 1 -> 2"));
     EXPECT_THAT(result.out, HasSubstr("\n3 iterations in "));
     const std::string trace = ReadText(work_ / "trace.txt");
-    const std::string iteration =
-        "W 0378 55\nW 0378 AA\nW 0378 00\nW 0378 FF\nR 037A 00\nW 037A 04\nR 037A 04\n"
-        "W 037A 00\nR 037A 00\nW 037A 04\nR 037A 04\nW 037A 00\n";
+    const auto data = [](const char* port) {
+        return "W " + std::string(port) + " 55\nW " + port + " AA\nW " + port + " 00\nW " + port +
+               " FF\n";
+    };
+    const std::string init =
+        "W 037A 04\nR 037A 04\nW 037A 00\nR 037A 00\nW 037A 04\nR 037A 04\nW 037A 00\n";
     // Detection left Init- set; the first iteration sets it once more.
-    const std::string first =
-        "W 0378 55\nW 0378 AA\nW 0378 00\nW 0378 FF\nR 037A 04\nW 037A 04\n"
-        "R 037A 04\nW 037A 00\nR 037A 00\nW 037A 04\nR 037A 04\nW 037A 00\n";
+    const std::string first = data("0378") + "R 037A 04\n" + init;
+    const std::string iteration = data("0378") + "R 037A 00\n" + init;
     const std::size_t at = trace.find("W 0378 55\n");
     ASSERT_NE(at, std::string::npos) << trace;
     EXPECT_EQ(trace.substr(at), first + iteration + iteration);
@@ -585,9 +574,7 @@ TEST_F(CliTest, SignalsTestWritesTheSequencesAndNeedsNoEmulator) {
         Run("sim:none", {"test", "signals", "--lines", "data", "--count", "2"}, "trace.txt");
     EXPECT_EQ(alone.status, 0) << alone.err;
     EXPECT_THAT(alone.out, HasSubstr("at 0x0278 (no emulator answered)"));
-    EXPECT_THAT(ReadText(work_ / "trace.txt"),
-                ::testing::EndsWith("W 0278 55\nW 0278 AA\nW 0278 00\nW 0278 FF\n"
-                                    "W 0278 55\nW 0278 AA\nW 0278 00\nW 0278 FF\n"));
+    EXPECT_THAT(ReadText(work_ / "trace.txt"), ::testing::EndsWith(data("0278") + data("0278")));
 }
 
 // Output to a descriptor goes into that descriptor: appended where the shell redirected it.
@@ -908,6 +895,19 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliUsageTest, ::testing::Values(
       "option --port does not apply to convert"},
     U{"ConvertGetsIoBefore", {"--io", "sim", "convert", "image.bin", "o.bin", "--type", "2764"},
       "--io and --port do not apply to convert"},
+    U{"DumpFileTakesNoLeave", {"dump", "image.bin", "--type", "2764", "--leave", "hold"},
+      "option --leave applies to dump --emulator only"},
+    U{"DumpPageBeyondTheType", {"dump", "image.bin", "--type", "2764", "--page", "32"},
+      "--page '32' is beyond the last page 31 of the 2764"},
+    U{"DumpPageNotDecimal", {"dump", "image.bin", "--type", "2764", "--page", "$1"},
+      "'$1' is not a page number (decimal, 0 to 31)"},
+    U{"DumpEmulatorWithAFile", {"dump", "image.bin", "--emulator", "--type", "2764"},
+      "dump --emulator takes no FILE, but got 'image.bin'"},
+    U{"DumpEmulatorWithARange", {"dump", "--emulator", "--type", "2764", "--end", "FF"},
+      "option --end does not apply to dump --emulator"},
+    U{"DumpWithoutAType", {"dump", "image.bin"}, "dump: --type is required"},
+    U{"PageForWrite", {"write", "image.bin", "--type", "2764", "--page", "1"},
+      "option --page does not apply to write"},
     U{"ConvertGetsImageOption", {"convert", "image.bin", "o.hex", "--type", "2764", "--format",
       "hex"}, "option --format does not apply to convert"}),
     kRowName);
