@@ -20,7 +20,6 @@
 namespace tarvex {
 namespace {
 
-using ::testing::HasSubstr;
 using Handle = WindowsCalls::Handle;
 
 constexpr const char* kCurrent = "C:\\TARVEX";
@@ -171,19 +170,15 @@ struct FakeWindows : WindowsCalls {
         const bool read = code == (platform == 1 ? 2u : 0xF1006404u);  // the VxD's codes on 9x
         const bool write = code == (platform == 1 ? 3u : 0xF100A408u);
         const auto port = static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-        if (Name(device) != "D") {
-            return Fail(6);
-        }
-        if ((!read && !write) || outSize != 2 || inSize != (read ? 2u : 4u)) {
-            return Fail(87);
+        if (Name(device) != "D" || (!read && !write) || outSize != 2 ||
+            inSize != (read ? 2u : 4u)) {
+            return Fail(Name(device) != "D" ? 6 : 87);
         }
         auto* reply = static_cast<std::uint8_t*>(out);
         if (write) {
             ports[port] = bytes[2];
-        } else {
-            reply[0] = ports.count(port) ? ports[port] : 0xFF;
-            reply[1] = 0;
         }
+        reply[0] = ports.count(port) ? ports[port] : 0xFF, reply[1] = 0;
         returned = 2;
         return true;
     }
@@ -192,23 +187,16 @@ struct FakeWindows : WindowsCalls {
         Fails("LoadLibrary " + name);
         return dllPresent ? Give("L") : Fail(126);
     }
-    static std::uint8_t In(const char* call, std::uint16_t port) {
-        current->Fails(std::string(call) + " " + Hex(port, 4));
-        return current->ports[port];
-    }
-    static void Out(const char* call, std::uint16_t port, std::uint8_t value) {
-        current->Fails(std::string(call) + " " + Hex(port, 4) + " " + Hex(value, 2));
-        current->ports[port] = value;
+    // The DLL's exports: a read without a value, a write with one.
+    static std::uint8_t Use(const std::string& call, std::uint16_t at, int value = -1) {
+        current->Fails(call + " " + Hex(at, 4) + (value < 0 ? "" : " " + Hex(value, 2)));
+        return value < 0 ? current->ports[at] : current->ports[at] = std::uint8_t(value);
     }
     static int DriverOpen() { return current->dllDriverOpen; }
-    static std::uint8_t DlRead(std::uint16_t port) { return In("DlPortReadPortUchar", port); }
-    static void DlWrite(std::uint16_t at, std::uint8_t value) {
-        Out("DlPortWritePortUchar", at, value);
-    }
-    static short Inp32(short port) { return In("Inp32", std::uint16_t(port)); }
-    static void Out32(short at, short value) {
-        Out("Out32", std::uint16_t(at), std::uint8_t(value));
-    }
+    static std::uint8_t DlRead(std::uint16_t at) { return Use("DlPortReadPortUchar", at); }
+    static void DlWrite(std::uint16_t at, std::uint8_t v) { Use("DlPortWritePortUchar", at, v); }
+    static short Inp32(short at) { return Use("Inp32", std::uint16_t(at)); }
+    static void Out32(short at, short v) { Use("Out32", std::uint16_t(at), std::uint8_t(v)); }
     void* GetProcAddress(Handle module, const std::string& name) override {
         Fails("GetProcAddress " + name);
         static const std::map<std::string, void*> exports = {
@@ -245,6 +233,16 @@ const std::string kDelete =
 // 1062), and deleted.
 const std::string kUndoCreated = kStop + ", " + kDelete + ", CloseServiceHandle M";
 
+// Each backend on its own, not only behind TIoPort: closed, before its open or after its close,
+// an access reaches nothing and reports 6 (invalid handle), as the driver does.
+std::tuple<int, std::uint32_t, std::uint32_t> ClosedAccess(PortBackend& backend) {
+    std::uint32_t readError = 0, writeError = 0;
+    const int value = backend.Read(0x379, readError);
+    backend.Write(0x378, 0x01, writeError);
+    return {value, readError, writeError};
+}
+const std::tuple<int, std::uint32_t, std::uint32_t> kClosed = {0, 6, 6};
+
 enum class Before { Absent, Stopped, Running };
 
 struct ServiceCase {
@@ -277,7 +275,7 @@ TEST_P(DriverService, LeavesTheSystemAsItWasFound) {
         EXPECT_EQ(port.Opened(), c.code == 0) << port.OpenErrorDetail();
         EXPECT_EQ(port.LastError(), c.code);
         EXPECT_THAT(port.OpenErrorDetail(),
-                    HasSubstr(c.code ? "text" + std::to_string(c.code) : ""));
+                    ::testing::HasSubstr(c.code ? "text" + std::to_string(c.code) : ""));
         EXPECT_EQ(windows->TakeLog(), c.open);
         windows->failures[c.failingAtEnd] = 5;
         port.SetOpened(false);  // the main window's close, then its destruction
@@ -295,26 +293,32 @@ const std::string kEnd = "CloseHandle D, " + kUndoCreated;
 const ServiceCase kServiceCases[] = {
     {"CreatedIsStoppedAndDeleted", Before::Absent, true, "", 0, kOpened, kEnd},
     {"ImagePathFromTheSystemFolderWithoutAFileHere", Before::Absent, false, "", 0,
-     kManager + ", " + kCreate + kSystem + "\\Ioport.sys, CloseServiceHandle S, " + kStart + ", " + kDevice, kEnd},
+     kManager + ", " + kCreate + kSystem + "\\Ioport.sys, CloseServiceHandle S, " + kStart + ", " +
+     kDevice, kEnd},
     {"ExistingStoppedIsStartedAndStoppedNotDeleted", Before::Stopped, true, "", 0, kOpenExisting,
      "CloseHandle D, " + kStop + ", CloseServiceHandle M"},
-    {"ExistingRunningIsNeitherStoppedNorDeleted", Before::Running, true, "", 0, kOpenExisting, "CloseHandle D"},
+    {"ExistingRunningIsNeitherStoppedNorDeleted", Before::Running, true, "", 0, kOpenExisting,
+     "CloseHandle D"},
     {"OpenSCManagerFails", Before::Absent, true, "OpenSCManager", 5, kManager, ""},
     {"CreateServiceFails", Before::Absent, true, "CreateService", 1078,
      kManager + ", " + kCreateHere + ", CloseServiceHandle M", ""},
     {"OpenServiceFails", Before::Absent, true, "OpenService", 1060,
-     kManager + ", " + kCreateHere + ", CloseServiceHandle S, " + kOpenService + ", CloseServiceHandle M", kUndoCreated},
+     kManager + ", " + kCreateHere + ", CloseServiceHandle S, " + kOpenService +
+     ", CloseServiceHandle M", kUndoCreated},
     {"StartServiceFails", Before::Absent, true, "StartService", 577, kOpenCreated, kUndoCreated},
     {"CreateFileFails", Before::Absent, true, "CreateFile", 5, kOpened, kUndoCreated},
     // The stop cannot reach the service: the delete still runs.
     {"AStepOfTheReleaseFailingDoesNotStopTheRest", Before::Absent, true, "", 0, kOpened,
-     "CloseHandle D, " + kManager + ", " + kOpenService + ", " + kDelete + ", CloseServiceHandle M", "OpenService"},
+     "CloseHandle D, " + kManager + ", " + kOpenService + ", " + kDelete + ", CloseServiceHandle M",
+     "OpenService"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Cases, DriverService, ::testing::ValuesIn(kServiceCases),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST(DriverService, ACreatedServiceStillStartingIsDeletedOnceStoppedOrAfterTenSeconds) {
+// What this run created goes, even while still starting (once stopped, or after ten seconds)
+// or after a reopen found it; what it did not create stays.
+TEST(DriverService, RemovesWhatThisRunCreatedAndOnlyThat) {
     for (const int pending : {3, 1000}) {
         auto windows = std::make_shared<FakeWindows>();
         windows->failures["StartService"] = 1053;  // the start timed out
@@ -332,9 +336,6 @@ TEST(DriverService, ACreatedServiceStillStartingIsDeletedOnceStoppedOrAfterTenSe
                                              "CloseServiceHandle M"));
         EXPECT_TRUE(windows->services.empty());
     }
-}
-
-TEST(DriverService, NeverOpenedTouchesNoServiceAndReopenedStillRemovesWhatThisRunCreated) {
     // A service another program installed and runs must survive a run that never opened.
     auto windows = std::make_shared<FakeWindows>();
     windows->services["Ioport"] = {"X:\\Ioport.sys", true};
@@ -357,13 +358,13 @@ TEST(DriverService, NeverOpenedTouchesNoServiceAndReopenedStillRemovesWhatThisRu
 
 TEST(DriverVersion, KindAndPath) {
     // clang-format off
-    const std::tuple<const char*, std::uint32_t, std::uint32_t, std::uint32_t, OSKind, bool>
-        rows[] = {
+    const std::tuple<const char*, unsigned, unsigned, unsigned, OSKind, bool> rows[] = {
         {"Win32s", 0, 3, 11, OSKind::osWin32s, false}, {"Win95", 1, 4, 0, OSKind::osWin95, false},
         {"Win98", 1, 4, 10, OSKind::osWin98, false}, {"WinME", 1, 4, 90, OSKind::osWinME, false},
         {"NT351", 2, 3, 51, OSKind::osUnknown, false}, {"NT4", 2, 4, 0, OSKind::osWinNT4, true},
         {"Windows2000", 2, 5, 0, OSKind::osWinNT5, true},
-        {"Vista", 2, 6, 0, OSKind::osWinNT6, true}, {"Windows11", 2, 10, 0, OSKind::osWinNT6, true}};
+        {"Vista", 2, 6, 0, OSKind::osWinNT6, true},
+        {"Windows11", 2, 10, 0, OSKind::osWinNT6, true}};
     // clang-format on
     for (const auto& [name, platform, major, minor, kind, service] : rows) {
         SCOPED_TRACE(name);
@@ -377,141 +378,103 @@ TEST(DriverVersion, KindAndPath) {
     }
 }
 
-// The device's codes and buffers, for the NT service and for the 9x VxD (tried as it is, then
-// in the system folder); a failed call reads 0 with its error.
-TEST(DriverDevice, CodesBuffersAndWhereTheVxdIsLookedFor) {
+// Each backend, and the first of them that opens, on 9x and NT: the open, a write of 0x378,
+// two reads of 0x379 (the second failing where the device is the driver's) and the close, as
+// the calls show them; closed, before the open and after the close, it reaches nothing.
+TEST(WindowsBackends, OpenAccessAndCloseThroughTheDriverOrTheInpoutDll) {
     const std::string vxd = "CreateFile \\\\.\\ioport.vxd 0 00 0";
-    const std::string inSystem =
-        vxd + ", CreateFile \\\\.\\" + std::string(kSystem) + "\\ioport.vxd 0 00 0";
-    // name, platform, VxD loaded, VxD in the system folder, open log, write and read codes
-    // clang-format off
-    const std::tuple<const char*, std::uint32_t, bool, bool, std::string, std::string, std::string> rows[] = {
-        {"NT service", 2, false, false, kOpenExisting, "F100A408", "F1006404"},
-        {"VxD loaded", 1, true, false, vxd, "3", "2"},
-        {"VxD in the system folder", 1, false, true, inSystem, "3", "2"},
-        {"VxD nowhere", 1, false, false, inSystem, "", ""}};
-    // clang-format on
-    for (const auto& [name, platform, loaded, system, open, write, read] : rows) {
-        SCOPED_TRACE(name);
-        auto windows = std::make_shared<FakeWindows>();
-        windows->platform = platform, windows->major = platform == 1 ? 4 : 10;
-        windows->minor = platform == 1 ? 10 : 0;
-        windows->vxdLoaded = loaded, windows->vxdInSystem = system;
-        windows->files = {std::string(kCurrent) + "\\Ioport.sys"};
-        windows->services["Ioport"] = {*windows->files.begin(), true};
-        windows->ports[0x379] = 0x78;
-        TIoPort port(MakeDriverBackend(windows));
-        port.SetOpened(true);
-        EXPECT_EQ(windows->TakeLog(), open);
-        EXPECT_EQ(port.Opened(), !write.empty());
-        if (write.empty()) {
-            EXPECT_EQ(port.LastError(), 2u);
-            EXPECT_THAT(port.FailureMessage(), ::testing::EndsWith(kDriverFailureHint));
-            continue;
-        }
-        port.WritePort(0x378, 0x55);
-        EXPECT_EQ(port.ReadPort(0x379), 0x78);
-        EXPECT_EQ(windows->ports[0x378], 0x55);
-        windows->failures["DeviceIoControl"] = 31;
-        EXPECT_EQ(port.ReadPort(0x379), 0);
-        EXPECT_EQ(port.LastError(), 31u);
-        const std::string readLog = ", DeviceIoControl D " + read + " 79 03 out 2";
-        EXPECT_EQ(windows->TakeLog(),
-                  "DeviceIoControl D " + write + " 78 03 55 00 out 2" + readLog + readLog);
-    }
-}
-
-TEST(Inpout, LoadsTheDllAndGoesThroughItsExports) {
+    const std::string inSystem = vxd + ", CreateFile \\\\.\\" + kSystem + "\\ioport.vxd 0 00 0";
+    const auto device = [](const std::string& write, const std::string& read) {
+        const std::string reads = ", DeviceIoControl D " + read + " 79 03 out 2";
+        return ", DeviceIoControl D " + write + " 78 03 55 00 out 2" + reads + reads +
+               ", CloseHandle D";
+    };
     const std::string load =
         "LoadLibrary inpoutx64.dll, GetProcAddress DlPortReadPortUchar, "
         "GetProcAddress DlPortWritePortUchar, ";
-    const std::string driverOpen = "GetProcAddress IsInpOutDriverOpen, ";
-    // name, the DLL there, its driver open, DlPort exports; the error (0: opens), detail, log
+    const std::string dlPort = load +
+                               "GetProcAddress IsInpOutDriverOpen, DlPortWritePortUchar "
+                               "0378 55, DlPortReadPortUchar 0379, DlPortReadPortUchar 0379";
+    const std::string neither =
+        "Could not initialize direct port access !\r\rTARVEX_IO=driver: cannot open the service "
+        "manager (administrator rights needed): text5 (error 5)\rTARVEX_IO=inpout: cannot load "
+        "inpoutx64.dll: text126 (error 126)\r\rCheck location of the following files:\r- "
+        "Ioport.VXD for Windows 95/98/ME\r- Ioport.SYS for Windows  NT/2000\rCheck that "
+        "inpoutx64.dll (InpOut, installed separately) lies beside the program or on the PATH\r";
+    struct Row {
+        const char* name;
+        char backend;    // 'd' driver, 'i' inpout, 'f' the first of them that opens
+        bool nt, admin;  // else 9x (4.10); without rights the service manager refuses
+        bool vxd, vxdInSystem, dll, dllDriverOpen, dlPort;
+        std::uint32_t error;  // of the open (0: opens); then 31 for the driver's failed read
+        std::string message;  // in FailureMessage()
+        std::string log;
+    };
     // clang-format off
-    const std::tuple<const char*, bool, bool, bool, std::uint32_t, const char*, std::string> rows[] = {
-        {"DlPort exports", true, true, true, 0, "",
-         load + driverOpen + "DlPortWritePortUchar 0378 5A, DlPortReadPortUchar 0379, FreeLibrary L"},
-        {"only Inp32 and Out32", true, true, false, 0, "", load + "GetProcAddress Inp32, GetProcAddress Out32, " +
-         driverOpen + "Out32 0378 5A, Inp32 0379, FreeLibrary L"},
-        {"missing DLL", false, true, true, 126, "cannot load inpoutx64.dll: text126", "LoadLibrary inpoutx64.dll"},
-        {"driver did not open", true, false, true, 31, "inpoutx64.dll loaded, but its driver did not open",
-         load + driverOpen + "FreeLibrary L"}};
+    const Row rows[] = {
+        {"NT service", 'd', true, true, false, false, false, true, true, 0, "",
+         kOpenExisting + device("F100A408", "F1006404")},
+        {"VxD loaded", 'd', false, true, true, false, false, true, true, 0, "",
+         vxd + device("3", "2")},
+        {"VxD in the system folder", 'd', false, true, false, true, false, true, true, 0, "",
+         inSystem + device("3", "2")},
+        {"VxD nowhere", 'd', false, true, false, false, false, true, true, 2, kDriverFailureHint,
+         inSystem},
+        {"DlPort exports", 'i', true, true, false, false, true, true, true, 0, "",
+         dlPort + ", FreeLibrary L"},
+        {"only Inp32 and Out32", 'i', true, true, false, false, true, true, false, 0, "",
+         load + "GetProcAddress Inp32, GetProcAddress Out32, GetProcAddress IsInpOutDriverOpen, "
+                "Out32 0378 55, Inp32 0379, Inp32 0379, FreeLibrary L"},
+        {"missing DLL", 'i', true, true, false, false, false, true, true, 126,
+         "cannot load inpoutx64.dll: text126", "LoadLibrary inpoutx64.dll"},
+        {"DLL's driver did not open", 'i', true, true, false, false, true, false, true, 31,
+         "inpoutx64.dll loaded, but its driver did not open",
+         load + "GetProcAddress IsInpOutDriverOpen, FreeLibrary L"},
+        {"no rights: the DLL", 'f', true, false, false, false, true, true, true, 0, "",
+         "OpenSCManager F003F, " + dlPort + ", FreeLibrary L"},
+        {"no rights and no DLL", 'f', true, false, false, false, false, true, true, 126, neither,
+         "OpenSCManager F003F, LoadLibrary inpoutx64.dll"}};
     // clang-format on
-    for (const auto& [name, present, driver, dlPort, error, detail, log] : rows) {
-        SCOPED_TRACE(name);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         auto windows = std::make_shared<FakeWindows>();
-        windows->dllPresent = present, windows->dllDriverOpen = driver;
-        windows->dllHasDlPort = dlPort, windows->ports[0x379] = 0x87;
-        {
-            TIoPort port(MakeInpoutBackend(windows, "inpoutx64.dll"));
-            port.SetOpened(true);
-            EXPECT_EQ(port.Opened(), error == 0);
-            EXPECT_EQ(port.LastError(), error);
-            EXPECT_THAT(port.OpenErrorDetail(), HasSubstr(detail));
-            port.WritePort(0x378, 0x5A);
-            EXPECT_EQ(port.ReadPort(0x379), error == 0 ? 0x87 : 0);
-            port.SetOpened(false);
-            port.SetOpened(false);
+        windows->platform = row.nt ? 2 : 1, windows->major = row.nt ? 10 : 4;
+        windows->minor = row.nt ? 0 : 10;
+        windows->files = {std::string(kCurrent) + "\\Ioport.sys"};
+        windows->services["Ioport"] = {*windows->files.begin(), row.admin};
+        if (!row.admin) {
+            windows->failures["OpenSCManager"] = 5;
         }
-        EXPECT_EQ(windows->log, log);
-        EXPECT_TRUE(windows->open.empty());
-    }
-}
-
-// Each backend on its own, not only behind TIoPort: closed, before its open or after its close,
-// an access reaches nothing and reports 6 (invalid handle), as the driver does.
-TEST(ClosedBackend, ReadsZeroWithError6AndReachesNothing) {
-    for (const char* name : {"driver", "inpout", "first that opens"}) {
-        SCOPED_TRACE(name);
-        auto windows = std::make_shared<FakeWindows>();
-        windows->services["Ioport"] = {"", true};
-        windows->dllPresent = true, windows->ports[0x379] = 0x87;
-        std::vector<std::unique_ptr<PortBackend>> tries;
-        tries.push_back(MakeInpoutBackend(windows));
-        auto backend = *name == 'd'   ? MakeDriverBackend(windows)
-                       : *name == 'i' ? std::move(tries[0])
-                                      : MakeFirstThatOpens(std::move(tries));
-        for (const bool opened : {false, true}) {
-            OpenFailure failure;
-            if (opened) {
-                ASSERT_TRUE(backend->Open(failure)) << failure.detail;
-                backend->Close();
-            }
-            windows->TakeLog();
-            std::uint32_t readError = 0, writeError = 0;
-            EXPECT_EQ(backend->Read(0x379, readError), 0);
-            backend->Write(0x378, 0x01, writeError);
-            EXPECT_EQ(std::pair(readError, writeError), std::pair(6u, 6u));
-            EXPECT_EQ(windows->log, "");
-            EXPECT_EQ(windows->ports.count(0x378), 0u);
-        }
-    }
-}
-
-TEST(FirstThatOpens, TakesTheInpoutDllWhenTheDriverDoesNotOpenAndNamesBothWhenNeitherDoes) {
-    for (const bool dll : {true, false}) {
-        auto windows = std::make_shared<FakeWindows>();
-        windows->failures["OpenSCManager"] = 5;  // not an administrator
-        windows->dllPresent = dll;
+        windows->vxdLoaded = row.vxd, windows->vxdInSystem = row.vxdInSystem;
+        windows->dllPresent = row.dll, windows->dllDriverOpen = row.dllDriverOpen;
+        windows->dllHasDlPort = row.dlPort, windows->ports[0x379] = 0x87;
         std::vector<std::unique_ptr<PortBackend>> tries;
         tries.push_back(MakeDriverBackend(windows));
         tries.push_back(MakeInpoutBackend(windows, "inpoutx64.dll"));
-        TIoPort port(MakeFirstThatOpens(std::move(tries)));
-        port.SetOpened(true);
-        EXPECT_EQ(port.Opened(), dll);
-        EXPECT_EQ(port.Backend()->Name(), dll ? "inpout" : "driver or inpout");
-        if (!dll) {
-            EXPECT_EQ(port.LastError(), 126u);
-            EXPECT_EQ(port.FailureMessage(),
-                      "Could not initialize direct port access !\r\r"
-                      "TARVEX_IO=driver: cannot open the service manager (administrator rights "
-                      "needed): text5 (error 5)\r"
-                      "TARVEX_IO=inpout: cannot load inpoutx64.dll: text126 (error 126)\r\r"
-                      "Check location of the following files:\r- Ioport.VXD for Windows "
-                      "95/98/ME\r- Ioport.SYS for Windows  NT/2000\r"
-                      "Check that inpoutx64.dll (InpOut, installed separately) lies beside the "
-                      "program or on the PATH\r");
+        {
+            TIoPort port(row.backend == 'f'   ? MakeFirstThatOpens(std::move(tries))
+                         : row.backend == 'd' ? std::move(tries[0])
+                                              : std::move(tries[1]));
+            EXPECT_EQ(ClosedAccess(*port.Backend()), kClosed);
+            port.SetOpened(true);
+            EXPECT_EQ(port.Opened(), row.error == 0);
+            EXPECT_EQ(port.LastError(), row.error);
+            EXPECT_THAT(port.FailureMessage(), ::testing::HasSubstr(row.message));
+            if (port.Opened()) {
+                port.WritePort(0x378, 0x55);
+                EXPECT_EQ(port.ReadPort(0x379), 0x87);
+                EXPECT_EQ(windows->ports[0x378], 0x55);
+                windows->failures["DeviceIoControl"] = 31;
+                EXPECT_EQ(port.ReadPort(0x379), row.backend == 'd' ? 0 : 0x87);
+                EXPECT_EQ(port.LastError(), row.backend == 'd' ? 31u : 0u);
+                EXPECT_EQ(port.Backend()->Name(), row.backend == 'd' ? "driver" : "inpout");
+            }
+            port.SetOpened(false);  // the main window's close, then its destruction
+            port.SetOpened(false);
+            EXPECT_EQ(ClosedAccess(*port.Backend()), kClosed);
         }
+        EXPECT_EQ(windows->log, row.log);
+        EXPECT_TRUE(windows->open.empty());
     }
 }
 
