@@ -68,15 +68,12 @@ struct FakeWindows : WindowsCalls {
     Handle Give(const std::string& what) { return open[next] = what, next++; }
     Handle Fail(std::uint32_t code) { return error = code, 0; }
     std::string Name(Handle handle) const {
-        const auto found = open.find(handle);
-        return found == open.end() ? "?" : found->second.substr(0, 1);
+        return open.count(handle) ? open.at(handle).substr(0, 1) : "?";
     }
     Service* Of(Handle service) {
-        const auto found = open.find(service);
-        const auto named = found == open.end() || found->second.rfind("S ", 0) != 0
-                               ? services.end()
-                               : services.find(found->second.substr(2));
-        return named == services.end() ? nullptr : &named->second;
+        const bool named = open.count(service) && open[service].rfind("S ", 0) == 0;
+        const auto found = named ? services.find(open[service].substr(2)) : services.end();
+        return found == services.end() ? nullptr : &found->second;
     }
     bool Close(const std::string& call, Handle handle) {
         Fails(call + " " + Name(handle));
@@ -84,8 +81,7 @@ struct FakeWindows : WindowsCalls {
     }
 
     bool GetVersion(std::uint32_t& p, std::uint32_t& ma, std::uint32_t& mi) override {
-        p = platform, ma = major, mi = minor;
-        return true;
+        return p = platform, ma = major, mi = minor, true;
     }
     std::uint32_t LastError() override { return error; }
     std::string ErrorText(std::uint32_t code) override { return "text" + std::to_string(code); }
