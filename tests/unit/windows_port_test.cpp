@@ -402,9 +402,8 @@ TEST(WindowsBackends, OpenAccessAndCloseThroughTheDriverOrTheInpoutDll) {
         char backend;    // 'd' driver, 'i' inpout, 'f' the first of them that opens
         bool nt, admin;  // else 9x (4.10); without rights the service manager refuses
         bool vxd, vxdInSystem, dll, dllDriverOpen, dlPort;
-        std::uint32_t error;  // of the open (0: opens); then 31 for the driver's failed read
-        std::string message;  // in FailureMessage()
-        std::string log;
+        std::uint32_t error;       // of the open (0: opens); then 31 for the driver's failed read
+        std::string message, log;  // message: in FailureMessage()
     };
     // clang-format off
     const Row rows[] = {
@@ -438,9 +437,7 @@ TEST(WindowsBackends, OpenAccessAndCloseThroughTheDriverOrTheInpoutDll) {
         windows->minor = row.nt ? 0 : 10;
         windows->files = {std::string(kCurrent) + "\\Ioport.sys"};
         windows->services["Ioport"] = {*windows->files.begin(), row.admin};
-        if (!row.admin) {
-            windows->failures["OpenSCManager"] = 5;
-        }
+        windows->failures[row.admin ? "" : "OpenSCManager"] = 5;
         windows->vxdLoaded = row.vxd, windows->vxdInSystem = row.vxdInSystem;
         windows->dllPresent = row.dll, windows->dllDriverOpen = row.dllDriverOpen;
         windows->dllHasDlPort = row.dlPort, windows->ports[0x379] = 0x87;
