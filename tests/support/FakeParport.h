@@ -4,6 +4,7 @@
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -30,46 +31,43 @@ namespace tarvex::testing {
 //   has passed: EBUSY); a second claim of one open is EINVAL;
 // - register ioctls need the claim; PPRCONTROL gives bits 0-3 of the kernel's copy and
 //   PPWCONTROL changes bits 0-3 only; closing a claimed open releases it.
-// An emulator (sim::SimEmulator) may hang on a port; then the lines are its lines. Proc tree
-// at "/proc", device files at "/dev". Every call is logged as "parport0 PPCLAIM". A request
-// failed by `ioctlErrors` leaves junk where its answer would go, as a variable never set.
+// An emulator (sim::SimEmulator) may hang on a port; then the lines are its lines. Every call
+// is logged as "parport0 PPCLAIM". A request failed by `ioctlErrors` leaves junk where its
+// answer would go, as a variable never set.
 class FakeParport : public SystemCalls {
   public:
     struct Port {
         std::uint16_t base = 0;
-        std::string name;      // in /proc and /dev
-        std::string baseAddr;  // its base-addr file; empty: "BASE\t0\n"
+        std::string name;        // in /proc and /dev
+        std::string baseAddr{};  // its base-addr file; empty: "BASE\t0\n"
         bool interrupt = false;
-        bool heldElsewhere = false;  // another program has it claimed
-        std::uint8_t data = 0;
-        std::uint8_t control = 0;    // the register as the lines show it
+        bool heldElsewhere = false;          // another program has it claimed
+        std::uint8_t data = 0, control = 0;  // control as the lines show it
         std::uint8_t status = 0x7F;  // without a device: a printer port with nothing attached
-        std::unique_ptr<sim::SimEmulator> device;
+        std::unique_ptr<sim::SimEmulator> device{};
         int claimedBy = -1;  // descriptor
     };
 
     // Ports named parport0, parport1, ... in this order.
     explicit FakeParport(const std::vector<std::uint16_t>& bases = {0x378, 0x278}) {
         for (const std::uint16_t base : bases) {
-            auto port = std::make_unique<Port>();
-            port->base = base;
-            port->name = "parport" + std::to_string(ports.size());
-            ports.push_back(std::move(port));
+            ports.push_back(std::make_unique<Port>(
+                Port{.base = base, .name = "parport" + std::to_string(ports.size())}));
         }
     }
 
     Port& At(std::uint16_t base) {
-        for (auto& port : ports) {
-            if (port->base == base) {
-                return *port;
-            }
+        const auto found = std::find_if(ports.begin(), ports.end(),
+                                        [&](const auto& port) { return port->base == base; });
+        if (found == ports.end()) {
+            throw std::out_of_range("no fake parport at this base");
         }
-        throw std::out_of_range("no fake parport at this base");
+        return **found;
     }
     sim::SimEmulator& AttachEmulator(std::uint16_t base, sim::DeviceOptions options = {}) {
         Port& port = At(base);
         port.device = std::make_unique<sim::SimEmulator>(base, options);
-        port.device->Write(static_cast<std::uint16_t>(base + 2), port.control);
+        Drive(port, 2, port.control);
         return *port.device;
     }
     // Control as the lines show it, and what an emulator there sees.
@@ -79,11 +77,8 @@ class FakeParport : public SystemCalls {
     }
     int OpenFiles() {
         std::lock_guard lock(mutex);
-        int count = 0;
-        for (const File& file : files) {
-            count += file.open ? 1 : 0;
-        }
-        return count;
+        return static_cast<int>(
+            std::count_if(files.begin(), files.end(), [](const File& file) { return file.open; }));
     }
     std::string TakeLog() {
         std::lock_guard lock(mutex);
@@ -128,7 +123,8 @@ class FakeParport : public SystemCalls {
         }
         for (std::size_t n = 0; n < ports.size(); ++n) {
             if (path == "/dev/" + ports[n]->name) {
-                files.push_back({static_cast<int>(n)});
+                files.push_back(
+                    {static_cast<int>(n), std::uint8_t(ports[n]->interrupt ? 0x1C : 0x0C)});
                 return static_cast<int>(files.size()) - 1;
             }
         }
@@ -136,22 +132,20 @@ class FakeParport : public SystemCalls {
     }
     int Close(int descriptor) override {
         std::lock_guard lock(mutex);
-        File& file = files.at(static_cast<std::size_t>(descriptor));
+        File& file = FileOf(descriptor);
         if (!file.open) {
             return -EBADF;
         }
-        if (file.claimed) {
-            Release(descriptor);
-        }
+        Release(file);
         file.open = false;
-        Log(descriptor, "close");
+        Log(file, "close");
         return 0;
     }
     int ClaimWithin(int descriptor, std::chrono::milliseconds) override {
         std::lock_guard lock(mutex);
-        File& file = files.at(static_cast<std::size_t>(descriptor));
-        Port& port = *ports[static_cast<std::size_t>(file.port)];
-        Log(descriptor, "PPCLAIM");
+        File& file = FileOf(descriptor);
+        Port& port = PortOf(file);
+        Log(file, "PPCLAIM");
         if (file.claimed) {
             return -EINVAL;
         }
@@ -162,19 +156,15 @@ class FakeParport : public SystemCalls {
             }
             return -EBUSY;
         }
-        if (!file.registered) {
-            file.registered = true;
-            file.saved = port.interrupt ? 0x1C : 0x0C;
-        }
-        SetControl(port, file.saved);
+        Drive(port, 2, file.saved);
         file.claimed = true;
         port.claimedBy = descriptor;
         return 0;
     }
     int Ioctl(int descriptor, unsigned long request, void* argument) override {
         std::lock_guard lock(mutex);
-        File& file = files.at(static_cast<std::size_t>(descriptor));
-        Port& port = *ports[static_cast<std::size_t>(file.port)];
+        File& file = FileOf(descriptor);
+        Port& port = PortOf(file);
         auto* byte = static_cast<unsigned char*>(argument);
         static const std::map<unsigned long, std::string> names = {
             {PPRELEASE, "PPRELEASE"},   {PPRDATA, "PPRDATA"}, {PPRSTATUS, "PPRSTATUS"},
@@ -183,7 +173,7 @@ class FakeParport : public SystemCalls {
         if (request == PPWDATA || request == PPWCONTROL) {
             std::snprintf(value, sizeof value, " %02X", *byte);
         }
-        Log(descriptor, names.at(request) + value);
+        Log(file, names.at(request) + value);
         if (!file.open || !file.claimed) {
             return -EINVAL;  // ppdev: claim the port first
         }
@@ -193,29 +183,19 @@ class FakeParport : public SystemCalls {
             }
             return -error->second;
         }
-        const auto statusPort = static_cast<std::uint16_t>(port.base + 1);
-        switch (request) {
-            case PPRELEASE:
-                Release(descriptor);
-                break;
-            case PPRDATA:
-                *byte = port.data;
-                break;
-            case PPWDATA:
-                port.data = *byte;
-                if (port.device) {
-                    port.device->Write(port.base, *byte);
-                }
-                break;
-            case PPRSTATUS:
-                *byte = port.device ? port.device->Read(statusPort) : port.status;
-                break;
-            case PPRCONTROL:
-                *byte = port.control & 0x0F;
-                break;
-            case PPWCONTROL:
-                SetControl(port, static_cast<std::uint8_t>((port.control & 0xF0) | (*byte & 0x0F)));
-                break;
+        if (request == PPRELEASE) {
+            Release(file);
+        } else if (request == PPRDATA) {
+            *byte = port.data;
+        } else if (request == PPWDATA) {
+            Drive(port, 0, *byte);
+        } else if (request == PPRSTATUS) {
+            *byte = port.device ? port.device->Read(static_cast<std::uint16_t>(port.base + 1))
+                                : port.status;
+        } else if (request == PPRCONTROL) {
+            *byte = port.control & 0x0F;
+        } else {
+            Drive(port, 2, static_cast<std::uint8_t>((port.control & 0xF0) | (*byte & 0x0F)));
         }
         return 0;
     }
@@ -231,29 +211,27 @@ class FakeParport : public SystemCalls {
   private:
     struct File {
         int port = 0;
-        bool open = true;
-        bool registered = false;  // the first claim registers the open with the parport
-        bool claimed = false;
-        std::uint8_t saved = 0;
+        std::uint8_t saved = 0;  // the kernel's initial state until a release saves the lines
+        bool open = true, claimed = false;
     };
 
-    void SetControl(Port& port, std::uint8_t value) {
-        port.control = value;
+    File& FileOf(int descriptor) { return files.at(static_cast<std::size_t>(descriptor)); }
+    Port& PortOf(const File& file) { return *ports.at(static_cast<std::size_t>(file.port)); }
+    void Drive(Port& port, int offset, std::uint8_t value) {  // data (0) or control (2)
+        (offset == 0 ? port.data : port.control) = value;
         if (port.device) {
-            port.device->Write(static_cast<std::uint16_t>(port.base + 2), value);
+            port.device->Write(static_cast<std::uint16_t>(port.base + offset), value);
         }
     }
-    void Release(int descriptor) {
-        File& file = files.at(static_cast<std::size_t>(descriptor));
-        Port& port = *ports[static_cast<std::size_t>(file.port)];
-        file.saved = port.control;
-        file.claimed = false;
-        port.claimedBy = -1;
+    void Release(File& file) {
+        if (file.claimed) {
+            file.saved = PortOf(file).control;
+            PortOf(file).claimedBy = -1;
+            file.claimed = false;
+        }
     }
-    void Log(int descriptor, const std::string& call) {
-        const auto port =
-            static_cast<std::size_t>(files.at(static_cast<std::size_t>(descriptor)).port);
-        log += (log.empty() ? "" : ", ") + ports[port]->name + " " + call;
+    void Log(const File& file, const std::string& call) {
+        log += (log.empty() ? "" : ", ") + PortOf(file).name + " " + call;
     }
 
     std::mutex mutex;

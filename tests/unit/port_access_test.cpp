@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
-#include <tuple>
 #include <utility>
 
 #include "link/PortBackends.h"
@@ -73,17 +72,13 @@ using testing::FakeParport;
 
 // Ports at 0x378 (parport0), 0x278 (parport1, with ECP registers) and 0x3BC (parport10, listed
 // before parport2, which has no base); parport3's base is junk.
-std::shared_ptr<FakeParport> ThreePorts() {
-    auto kernel = std::make_shared<FakeParport>(std::vector<std::uint16_t>{0x378, 0x278, 0x3BC});
+TEST(PortThreads, PpdevMapsPortsClaimsOnceOnFirstUseFailsIoctlsAndReleasesAtClose) {
+    const auto kernel =
+        std::make_shared<FakeParport>(std::vector<std::uint16_t>{0x378, 0x278, 0x3BC});
     kernel->At(0x378).baseAddr = "888";
     kernel->At(0x278).baseAddr = "632\t1656\n";
     kernel->At(0x3BC).name = "parport10";
     kernel->otherProc = {{"parport2", nullptr}, {"parport3", "-\n"}, {"default", nullptr}};
-    return kernel;
-}
-
-TEST(PortThreads, PpdevMapsPortsClaimsOnceOnFirstUseFailsIoctlsAndReleasesAtClose) {
-    const auto kernel = ThreePorts();
     const auto backend = MakePpdevBackend(kernel, "/proc");
     OpenFailure failure;
     ASSERT_TRUE(backend->Open(failure)) << failure.detail;
@@ -120,7 +115,8 @@ TEST(PortThreads, PpdevMapsPortsClaimsOnceOnFirstUseFailsIoctlsAndReleasesAtClos
     backend->Write(0x3BC, 0x02, error);  // a failed claim is not tried at every access
     EXPECT_EQ(std::exchange(error, 0), std::uint32_t{EBUSY});
     EXPECT_EQ(kernel->TakeLog(), "parport0 PPRDATA, parport10 PPCLAIM");
-    backend->LetGo(0x3BC);  // but again once the port was let go
+    backend->LetGo(0x3BC);  // free for another program, and claimed afresh at the next use
+    EXPECT_EQ(kernel->At(0x3BC).claimedBy, -1);
     backend->Write(0x3BC, 0x02, error);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(kernel->TakeLog(), "parport10 close, parport10 PPCLAIM, parport10 PPWDATA 02");
@@ -133,113 +129,66 @@ TEST(PortThreads, PpdevMapsPortsClaimsOnceOnFirstUseFailsIoctlsAndReleasesAtClos
 }
 
 // Without a parallel port the box says one thing under its headline, whether the kernel has
-// no parport folder or lists none in it; tarvex prints the same lines without the headline.
-// With ports, the first that cannot be opened names its cause and remedy.
-TEST(Ppdev, OpenFailureNamesObjectCauseAndRemedy) {
+// no parport folder or lists none in it; a port that cannot be opened names its cause and
+// remedy. Opened, the first use claims the port, which sets the kernel's control state.
+TEST(Ppdev, OpenFailureNamesCauseAndRemedyAndTheFirstClaimSetsTheKernelsState) {
     const std::string hint =
         "\r\rCheck the Linux parallel port access (TARVEX_IO=ppdev):\r"
         "- the modules are loaded: sudo modprobe -a parport_pc ppdev\r"
         "- the device files /dev/parport0, /dev/parport1, ... exist\r"
         "- you are a member of group lp: sudo usermod -aG lp $USER, then log in again\r";
-    const std::string none =
+    const char* const none =
         "no parallel port found in /proc — load the parport_pc and ppdev modules (sudo modprobe "
         "-a parport_pc ppdev)";
-    const std::tuple<std::vector<std::uint16_t>, bool, int, int, std::string> rows[] = {
-        // ports, no parport folder, error opening /dev/parport0, failure code, detail
-        {{}, true, 0, ENOENT, none},
-        {{}, false, 0, ENODEV, none},
-        {{0x378},
-         false,
-         EACCES,
-         EACCES,
-         "cannot open /dev/parport0: Permission denied — add yourself to group lp (sudo usermod "
-         "-aG lp $USER, then log in again)"},
-        {{0x378, 0x278}, false, EACCES, 0, ""}};
-    for (const auto& [bases, noProc, openError, code, detail] : rows) {
-        SCOPED_TRACE(detail);
-        auto kernel = std::make_shared<FakeParport>(bases);
-        kernel->noProc = noProc;
-        if (openError != 0) {
-            kernel->openErrors["/dev/parport0"] = openError;
-        }
-        TIoPort port(MakePpdevBackend(kernel, "/proc"));
-        port.SetOpened(true);
-        EXPECT_EQ(port.Opened(), code == 0);
-        EXPECT_EQ(port.LastError(), static_cast<std::uint32_t>(code));
-        if (code != 0) {
-            EXPECT_EQ(port.FailureMessage(),
-                      std::string(kPortAccessFailure) + "\r\r" + detail + hint);
-        }
-    }
-}
-
-// Two programs on one kernel: each ppdev backend is one program's open of the ports.
-struct TwoPrograms {
-    std::shared_ptr<FakeParport> kernel = std::make_shared<FakeParport>();
-    std::unique_ptr<TIoPort> first = testing::FakePpdevPort(kernel);
-    std::unique_ptr<TIoPort> second = testing::FakePpdevPort(kernel);
-};
-
-TEST(Ppdev, TheClaimSetsTheKernelsControlStateAndAHeldPortIsNamedAndNotWaitedForAgain) {
+    const char* const refused =
+        "cannot open /dev/parport0: Permission denied — add yourself to group lp (sudo usermod "
+        "-aG lp $USER, then log in again)";
+    // ports, no parport folder, /dev/parport0 refused, interrupt; opened, the error after the
+    // open or else after two reads of 0x37A; control on the lines and read back; the problem
     struct Row {
-        const char* name;
-        bool interrupt, heldElsewhere, unopenable;
-        std::uint8_t lines, control;  // control on the lines, and read back, after two reads
+        std::vector<std::uint16_t> bases;
+        bool noProc, refuses, interrupt, opens;
         std::uint32_t error;
-        int claims;
+        std::uint8_t lines, control;
         const char* problem;
     };
+    // clang-format off
     const Row rows[] = {
-        {"free port", false, false, false, 0x0C, 0x0C, 0, 1, ""},
-        {"port with an interrupt", true, false, false, 0x1C, 0x0C, 0, 1, ""},
-        {"held by another program", false, true, false, 0x00, 0x00, EBUSY, 1,
-         "/dev/parport0 is in use by another program (another Tarvex32 or tarvex, or a printer "
-         "job)"},
-        {"device file refused", false, false, true, 0x00, 0x00, EACCES, 0,
-         "cannot open /dev/parport0: Permission denied — add yourself to group lp"},
-    };
+        {{}, true, false, false, false, ENOENT, 0, 0, none},
+        {{}, false, false, false, false, ENODEV, 0, 0, none},
+        {{0x378}, false, true, false, false, EACCES, 0, 0, refused},
+        {{0x378, 0x278}, false, true, false, true, EACCES, 0x00, 0x00, refused},
+        {{0x378, 0x278}, false, false, false, true, 0, 0x0C, 0x0C, ""},
+        {{0x378, 0x278}, false, false, true, true, 0, 0x1C, 0x0C, ""}};
+    // clang-format on
     for (const Row& row : rows) {
-        auto kernel = std::make_shared<FakeParport>();
-        kernel->At(0x378).interrupt = row.interrupt;
-        kernel->At(0x378).heldElsewhere = row.heldElsewhere;
-        if (row.unopenable) {
+        SCOPED_TRACE(&row - rows);
+        auto kernel = std::make_shared<FakeParport>(row.bases);
+        kernel->noProc = row.noProc;
+        if (row.refuses) {
             kernel->openErrors["/dev/parport0"] = EACCES;
         }
-        auto port = testing::FakePpdevPort(kernel);
-        ASSERT_TRUE(port->Opened()) << row.name;
-        EXPECT_EQ(port->ReadPort(0x37A), row.control) << row.name;
-        EXPECT_EQ(port->ReadPort(0x37A), row.control) << row.name;
-        EXPECT_EQ(kernel->Control(0x378), row.lines) << row.name;
-        EXPECT_EQ(port->LastError(), row.error) << row.name;
-        const std::string log = kernel->TakeLog();
-        int claims = 0;
-        for (auto at = log.find("PPCLAIM"); at != log.npos; at = log.find("PPCLAIM", at + 1)) {
-            ++claims;
+        if (row.interrupt) {
+            kernel->At(0x378).interrupt = true;
         }
-        EXPECT_EQ(claims, row.claims) << row.name << ": " << log;
-        EXPECT_THAT(port->PortProblem(0x378), ::testing::StartsWith(row.problem)) << row.name;
+        auto port = testing::FakePpdevPort(kernel);
+        EXPECT_EQ(port->Opened(), row.opens);
+        EXPECT_EQ(port->LastError(), row.opens ? 0u : row.error);
+        if (!row.opens) {
+            EXPECT_EQ(port->FailureMessage(),
+                      std::string(kPortAccessFailure) + "\r\r" + row.problem + hint);
+            continue;
+        }
+        EXPECT_EQ(port->ReadPort(0x37A), row.control);
+        EXPECT_EQ(port->ReadPort(0x37A), row.control);
+        EXPECT_EQ(kernel->Control(0x378), row.lines);
+        EXPECT_EQ(port->LastError(), row.error);
+        EXPECT_EQ(kernel->TakeLog(), row.refuses ? ""
+                                                 : "parport0 PPCLAIM, parport0 PPRCONTROL, "
+                                                   "parport0 PPRCONTROL");  // claimed once
+        EXPECT_EQ(port->PortProblem(0x378), row.problem);
         EXPECT_FALSE(port->KeepsControlState());
     }
-}
-
-TEST(Ppdev, APortLetGoIsFreeForAnotherProgramAndTakenAgainWithAFreshClaim) {
-    TwoPrograms programs;
-    programs.first->WritePort(0x37A, 0x05);
-    programs.first->ReadPort(0x27A);
-    EXPECT_EQ(programs.second->ReadPort(0x379), 0);  // the first holds it
-    EXPECT_EQ(programs.second->LastError(), std::uint32_t{EBUSY});
-    programs.second->LetGo(0x378);
-    programs.first->LetGo(0x378);
-    EXPECT_EQ(programs.kernel->Control(0x378), 0x05);   // the release keeps the lines
-    EXPECT_EQ(programs.kernel->OpenFiles(), 2);         // both closed parport0
-    EXPECT_EQ(programs.second->ReadPort(0x37A), 0x0C);  // a fresh open: the kernel's state
-    programs.second->LetGo(0x378);
-    EXPECT_EQ(programs.first->ReadPort(0x37A), 0x0C);            // reopened: a fresh claim again
-    EXPECT_EQ(programs.kernel->At(0x278).claimedBy >= 0, true);  // never let go
-    programs.first->SetOpened(false);
-    programs.second->SetOpened(false);
-    EXPECT_EQ(programs.kernel->OpenFiles(), 0);
-    EXPECT_EQ(programs.kernel->At(0x278).claimedBy, -1);
 }
 
 // Grants port access per thread, refusing threads that set `refused`; logs each thread's calls
@@ -251,10 +200,7 @@ struct FakeInstructions : PortInstructions {
         return granted ? 0 : -EPERM;
     }
     int Iopl(int) override { return Ioperm(0, 0, false); }  // shows as "0+0 off;"
-    std::uint8_t In(std::uint16_t) override {
-        faults += granted ? 0 : 1;
-        return 0x87;
-    }
+    std::uint8_t In(std::uint16_t) override { return faults += granted ? 0 : 1, 0x87; }
     void Out(std::uint16_t, std::uint8_t) override { faults += granted ? 0 : 1; }
 
     static inline thread_local bool refused = false, granted = false;
