@@ -101,7 +101,8 @@ TEST_F(Writer, LayoutAndLoadBack) {
         {0, 0x1F, 3, 0xFFE0, {"S0030000FC", "S123FFE0"}, {"S5030001FB", "S9030000FC"}},
         {0, 0x20, 3, 0xFFE0, {"S0030000FC", "S22400FFE0", "S205010000"},
             {"S5030002FA", "S804000000FB"}},
-        {0x10, 0x2F, 3, 0xFFFFFFD0, {"S0030000FC", "S325FFFFFFE0"}, {"S5030001FB", "S70500000000FA"}},
+        {0x10, 0x2F, 3, 0xFFFFFFD0, {"S0030000FC", "S325FFFFFFE0"},
+            {"S5030001FB", "S70500000000FA"}},
         {0, 0x1FFFF, 3, 0x12340000, {"S0030000FC", "S32512340000"}, {}}};
     // clang-format on
     for (const auto& [start, end, fileType, base, head, tail] : rows) {
