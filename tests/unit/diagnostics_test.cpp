@@ -173,11 +173,7 @@ struct ScriptedSignalsView : SignalsTestView {
     SignalLines Ticked() const override { return ticked; }
     void ProcessEvents(bool wait) override {
         waits.push_back(wait);
-        if (next < actions.size()) {
-            actions[next++](*this);
-        } else {
-            visible = false;  // "&Exit"
-        }
+        next < actions.size() ? actions[next++](*this) : void(visible = false);  // or "&Exit"
     }
     void ShowSuspended() override { shown.push_back(kOff); }
     void ShowRunning(bool driving) override { shown.push_back(driving ? kTrace : kEmpty); }
