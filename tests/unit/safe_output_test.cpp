@@ -72,11 +72,7 @@ std::string Old(const fs::path& path, mode_t mode = 0644) {
     return path.string();
 }
 
-const mode_t kUmask = [] {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}();
+mode_t savedUmask = 0;
 
 using F = const fs::path&;
 struct SaveCase {
@@ -141,7 +137,8 @@ TEST_P(SafeOutputTest, ReplacesOnlyWhatItMayAndLeavesNoTemporaryFile) {
 const std::string kLongest(255, 'n');
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Targets, SafeOutputTest, ::testing::Values(
-    SaveCase{"NewFileGetsWhatTheUmaskLeaves", {}, "new.bin", "", "new.bin", "new", 0666 & ~kUmask},
+    SaveCase{"NewFileGetsWhatTheUmaskLeaves", [](F) { savedUmask = ::umask(027); }, "new.bin", "",
+        "new.bin", "new", 0640, [](F) { ::umask(savedUmask); }},
     SaveCase{"KeepsPermissionBitsButNeverSetuidSetgidOrSticky", [](F f) { Old(f / "dump", 07754); },
         "dump", "", "dump", "new", 0754},
     SaveCase{"WriteProtectedFileIsRefusedEvenForRoot", [](F f) { Old(f / "ro.bin", 0440); },
