@@ -137,8 +137,8 @@ TEST_P(SafeOutputTest, ReplacesOnlyWhatItMayAndLeavesNoTemporaryFile) {
 const std::string kLongest(255, 'n');
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Targets, SafeOutputTest, ::testing::Values(
-    SaveCase{"NewFileGetsWhatTheUmaskLeaves", [](F) { savedUmask = ::umask(027); }, "new.bin", "",
-        "new.bin", "new", 0640, [](F) { ::umask(savedUmask); }},
+    SaveCase{"NewFileGetsWhatTheUmaskLeaves", [](F) { savedUmask = ::umask(002); }, "new.bin", "",
+        "new.bin", "new", 0664, [](F) { ::umask(savedUmask); }},
     SaveCase{"KeepsPermissionBitsButNeverSetuidSetgidOrSticky", [](F f) { Old(f / "dump", 07754); },
         "dump", "", "dump", "new", 0754},
     SaveCase{"WriteProtectedFileIsRefusedEvenForRoot", [](F f) { Old(f / "ro.bin", 0440); },
