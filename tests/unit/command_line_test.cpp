@@ -22,9 +22,8 @@ TEST(StartupRules, ArgumentsDecideModeAndExitStatus) {
     const std::tuple<std::vector<std::string>, StartMode, bool, int> rows[] = {
         {{}, Interactive, false, ok}, {{"image.bin"}, Interactive, false, ok},
         {{""}, Interactive, false, ok}, {{"H"}, Interactive, false, ok},
-        {{"/hh"}, Interactive, false, ok}, {{"/?"}, Usage, true, ok}, {{"-?"}, Usage, true, ok},
-        {{"x?"}, Usage, true, ok}, {{"help?"}, Usage, true, ok}, {{"/h"}, Usage, true, ok},
-        {{"-H"}, Usage, true, ok}, {{"xh"}, Usage, true, ok}, {{"/h", "x"}, Batch, false, failed},
+        {{"/hh"}, Interactive, false, ok}, {{"/?"}, Usage, true, ok}, {{"help?"}, Usage, true, ok},
+        {{"/h"}, Usage, true, ok}, {{"xH"}, Usage, true, ok}, {{"/h", "x"}, Batch, false, failed},
         {{"a.bin", "27010"}, Batch, false, failed}, {{"a.bin", "2764", "$378"}, Batch, false, failed},
         {{"a.bin", "2764", "$378", "500"}, Batch, false, failed},
         {{"a", "b", "c", "d", "e"}, Usage, false, usage},
@@ -57,79 +56,59 @@ TEST(StartupRules, TextsAreExact) {
 // What is at a lock folder's place before start-up.
 enum class Place { Folder, Missing, File, HeldByOther, OpenToOthers, LinkToFolder };
 
-struct LockCase {
-    const char* name;
-    Place runtime, fallback;
-    bool alone;  // what the check reports: no other instance
-    int heldIn;  // 0 the runtime folder, 1 the fallback, -1 neither (unchecked)
-};
-
-class InstanceLockTest : public ::testing::TestWithParam<LockCase> {
-  protected:
-    void SetUp() override {
-        char name[] = "/tmp/tarvex-lock-XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        root_ = name;
+// Makes `place` at `path`; a lock `other` holds stands for another process's (flock sees
+// its own open file).
+void Make(const std::filesystem::path& path, Place place, InstanceLock& other) {
+    namespace fs = std::filesystem;
+    const fs::path real = path.string() + ".real";
+    if (place == Place::File) {
+        std::ofstream(path) << "not a folder";
+    } else if (place != Place::Missing) {
+        const fs::path folder = place == Place::LinkToFolder ? real : path;
+        fs::create_directory(folder);
+        fs::permissions(folder,
+                        place == Place::OpenToOthers ? fs::perms::all : fs::perms::owner_all);
     }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-
-    std::string Make(const std::string& name, Place place) {
-        namespace fs = std::filesystem;
-        const fs::path path = root_ / name, real = root_ / (name + ".real");
-        if (place == Place::File) {
-            std::ofstream(path) << "not a folder";
-        } else if (place != Place::Missing) {
-            const fs::path folder = place == Place::LinkToFolder ? real : path;
-            fs::create_directory(folder);
-            fs::permissions(folder,
-                            place == Place::OpenToOthers ? fs::perms::all : fs::perms::owner_all);
-        }
-        if (place == Place::LinkToFolder) {
-            fs::create_directory_symlink(real, path);
-        } else if (place == Place::HeldByOther) {
-            EXPECT_EQ(other_.Acquire(path, false), LockOutcome::Acquired);
-        }
-        return path;
+    if (place == Place::LinkToFolder) {
+        fs::create_directory_symlink(real, path);
+    } else if (place == Place::HeldByOther) {
+        EXPECT_EQ(other.Acquire(path, false), LockOutcome::Acquired);
     }
-
-    std::filesystem::path root_;
-    InstanceLock other_;  // another process, as far as flock is concerned: its own open file
-};
-
-void PrintTo(const LockCase& row, std::ostream* out) {
-    *out << row.name;
 }
 
 // Only a lock that another holder has is another instance. A folder where no lock can be made
 // is passed over; the fallback is made 0700 when missing and used only when it is private.
-TEST_P(InstanceLockTest, OnlyALockHeldElsewhereIsAnotherInstance) {
-    const LockCase& row = GetParam();
-    const std::vector<std::string> folders{Make("runtime", row.runtime),
-                                           Make("fallback", row.fallback)};
-    InstanceLock lock;
-    EXPECT_EQ(lock.Acquire(folders), row.alone);
-    EXPECT_EQ(lock.Held(), row.heldIn >= 0);
-    if (row.heldIn >= 0) {
-        const std::string& folder = folders[static_cast<std::size_t>(row.heldIn)];
-        InstanceLock second;  // the next copy finds it
-        EXPECT_EQ(second.Acquire(folder, false), LockOutcome::HeldElsewhere);
-        EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+TEST(InstanceLock, OnlyALockHeldElsewhereIsAnotherInstance) {
+    using enum Place;
+    // runtime folder, fallback, alone (no other instance), held in: 0 the runtime folder, 1 the
+    // fallback, -1 neither (unchecked)
+    // clang-format off
+    const std::tuple<Place, Place, bool, int> rows[] = {
+        {Folder, Folder, true, 0}, {LinkToFolder, Folder, true, 0}, {HeldByOther, Folder, false, -1},
+        {Missing, Missing, true, 1}, {File, Folder, true, 1}, {File, HeldByOther, false, -1},
+        {File, File, true, -1}, {Missing, OpenToOthers, true, -1}, {Missing, LinkToFolder, true, -1}};
+    // clang-format on
+    for (const auto& [runtime, fallback, alone, heldIn] : rows) {
+        SCOPED_TRACE(::testing::Message() << int(runtime) << " " << int(fallback));
+        char name[] = "/tmp/tarvex-lock-XXXXXX";
+        ASSERT_NE(::mkdtemp(name), nullptr);
+        const std::vector<std::string> folders{std::string(name) + "/runtime",
+                                               std::string(name) + "/fallback"};
+        InstanceLock other, lock;
+        Make(folders[0], runtime, other);
+        Make(folders[1], fallback, other);
+        EXPECT_EQ(lock.Acquire(folders), alone);
+        EXPECT_EQ(lock.Held(), heldIn >= 0);
+        if (heldIn >= 0) {
+            const std::string& folder = folders[static_cast<std::size_t>(heldIn)];
+            InstanceLock second;  // the next copy finds it
+            EXPECT_EQ(second.Acquire(folder, false), LockOutcome::HeldElsewhere);
+            EXPECT_EQ(std::filesystem::status(folder).permissions(),
+                      std::filesystem::perms::owner_all);
+        }
+        std::filesystem::remove_all(name);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Folders, InstanceLockTest,
-    ::testing::Values(
-        LockCase{"RuntimeFolder", Place::Folder, Place::Folder, true, 0},
-        LockCase{"RuntimeFolderIsALink", Place::LinkToFolder, Place::Folder, true, 0},
-        LockCase{"AnotherCopyHoldsIt", Place::HeldByOther, Place::Folder, false, -1},
-        LockCase{"RuntimeFolderMissingFallbackMade", Place::Missing, Place::Missing, true, 1},
-        LockCase{"RuntimeFolderIsAFile", Place::File, Place::Folder, true, 1},
-        LockCase{"AnotherCopyHoldsTheFallback", Place::File, Place::HeldByOther, false, -1},
-        LockCase{"NoFolderUsableRunsUnchecked", Place::File, Place::File, true, -1},
-        LockCase{"FallbackOpenToOthersIsNotUsed", Place::Missing, Place::OpenToOthers, true, -1},
-        LockCase{"FallbackLinkIsNotFollowed", Place::Missing, Place::LinkToFolder, true, -1}),
-    [](const ::testing::TestParamInfo<LockCase>& row) { return std::string(row.param.name); });
 
 TEST(StartupRules, LockFoldersRuntimeThenFallback) {
     using Folders = std::vector<std::string>;

@@ -16,10 +16,7 @@ namespace {
 
 using testing::SimRig;
 
-// Test names from the table rows.
 constexpr auto RowName = [](const auto& row) { return std::string(row.param.name); };
-
-// --- memory test -----------------------------------------------------------------------
 
 // Counts the phases and can pull the Stop button at a chosen moment.
 struct ScriptedMemoryView : MemoryTestView {
@@ -45,8 +42,7 @@ struct MemoryCase {
     const char* name;
     const char* devices;  // the simulator at 0x378 and its faults
     std::uint16_t type;   // selected before the test; 0: never
-    std::uint32_t start, end;
-    std::uint32_t passes;
+    std::uint32_t start, end, passes;
     std::int32_t passed, failed;
     std::uint32_t epromEndAfter;
     std::uint8_t configAfter;  // the emulator's configuration latch afterwards
@@ -64,25 +60,22 @@ TEST_P(MemoryTestRun, CountsPassesAndGivesBackImageRangesAndType) {
     }
     rig.model.BufferStart = row.start;
     rig.model.BufferEnd = row.end;
-    for (std::size_t i = 0; i < rig.model.DataBuffer.size(); ++i) {
-        rig.model.DataBuffer[i] = static_cast<std::uint8_t>(i * 13 + 7);
-    }
+    std::generate(rig.model.DataBuffer.begin(), rig.model.DataBuffer.end(),
+                  [i = 0]() mutable { return static_cast<std::uint8_t>(i++ * 13 + 7); });
     const auto image = rig.model.DataBuffer;
 
     TestRandom random;
     ScriptedMemoryView view(rig.link);
     const MemoryTestCounts counts = RunMemoryTest(rig.link, random, view, row.passes);
 
-    EXPECT_EQ(counts.executed, row.passes);
-    EXPECT_EQ(counts.passed, row.passed);
-    EXPECT_EQ(counts.failed, row.failed);
+    EXPECT_EQ(std::tuple(counts.executed, counts.passed, counts.failed),
+              std::tuple(row.passes, row.passed, row.failed));
     ASSERT_EQ(view.shown.size(), row.passes);
     EXPECT_EQ(view.shown.back().executed, row.passes);
     EXPECT_EQ(std::count(view.results.begin(), view.results.end(), false), row.failed);
-    EXPECT_EQ(rig.model.CurrentEpromType, row.type);
-    EXPECT_EQ(rig.model.BufferStart, row.start);
-    EXPECT_EQ(rig.model.BufferEnd, row.end);
-    EXPECT_EQ(rig.model.EpromEnd, row.epromEndAfter);
+    EXPECT_EQ(std::tuple(rig.model.CurrentEpromType, rig.model.BufferStart, rig.model.BufferEnd,
+                         rig.model.EpromEnd),
+              std::tuple(row.type, row.start, row.end, row.epromEndAfter));
     EXPECT_EQ(rig.Device()->ConfigLatch(), row.configAfter);
     EXPECT_TRUE(rig.model.DataBuffer == image) << "the user's image was not given back";
     EXPECT_EQ(rig.link.StopRequest, 0);
@@ -99,18 +92,16 @@ TEST_P(MemoryTestRun, CountsPassesAndGivesBackImageRangesAndType) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MemoryTestRun,
-    ::testing::Values(
-        MemoryCase{"CleanDeviceOnly0k", "0x378", 27010, 0, 0x1FFFF, 3, 3, 0, 0x1FFFF, 0x08},
-        MemoryCase{"BadCellFailsEveryPassAndGoesOn", "0x378/bad=0x123", 27010, 0, 0x1FFFF, 3, 0, 3,
-                   0x1FFFF, 0x08},
-        MemoryCase{"StuckDataBitFails", "0x378/stuck0=4", 27512, 0, 0xFFFF, 2, 0, 2, 0xFFFF, 0x00},
-        MemoryCase{"NarrowedRangeOf2764ComesBack", "0x378", 2764, 0x100, 0x1FF, 1, 1, 0, 0x1FFF,
-                   0x16},
-        MemoryCase{"NoTypeLeavesThe27010ButGivesBackRanges", "0x378", 0, 0x10, 0x20, 1, 1, 0,
-                   0x1FFFF, 0x08}),
-    RowName);
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, MemoryTestRun, ::testing::Values(
+    MemoryCase{"CleanDeviceOnly0k", "0x378", 27010, 0, 0x1FFFF, 3, 3, 0, 0x1FFFF, 0x08},
+    MemoryCase{"BadCellFailsEveryPassAndGoesOn", "0x378/bad=0x123", 27010, 0, 0x1FFFF, 3, 0, 3,
+               0x1FFFF, 0x08},
+    MemoryCase{"StuckDataBitFails", "0x378/stuck0=4", 27512, 0, 0xFFFF, 2, 0, 2, 0xFFFF, 0x00},
+    MemoryCase{"NarrowedRangeOf2764ComesBack", "0x378", 2764, 0x100, 0x1FF, 1, 1, 0, 0x1FFF, 0x16},
+    MemoryCase{"NoTypeLeavesThe27010ButGivesBackRanges", "0x378", 0, 0x10, 0x20, 1, 1, 0, 0x1FFFF,
+               0x08}), RowName);
+// clang-format on
 
 TEST(MemoryTest, FirstPassWritesTheGeneratorsBytesAndTheNextPassNewOnes) {
     SimRig rig("0x378");
@@ -118,12 +109,11 @@ TEST(MemoryTest, FirstPassWritesTheGeneratorsBytesAndTheNextPassNewOnes) {
     TestRandom random;
     ScriptedMemoryView view(rig.link);
     RunMemoryTest(rig.link, random, view, 1);
-    const auto& memory = rig.Device()->Memory();
-    EXPECT_THAT(std::vector<int>(memory.begin(), memory.begin() + 8),
+    const auto firstPass = rig.Device()->Memory();
+    EXPECT_THAT(std::vector<int>(firstPass.begin(), firstPass.begin() + 8),
                 ::testing::ElementsAre(0x00, 0x08, 0xDC, 0x33, 0x45, 0xAB, 0x51, 0x29));
-    const auto firstPass = memory;
     RunMemoryTest(rig.link, random, view, 1);  // a second run carries on with the generator
-    EXPECT_FALSE(memory == firstPass);
+    EXPECT_FALSE(rig.Device()->Memory() == firstPass);
 }
 
 // A pass the user cuts short proves nothing either way, and a stop ends the run at once.
@@ -140,46 +130,37 @@ TEST(MemoryTest, CutPassIsNotCountedAndNoPassFollows) {
         ScriptedMemoryView view(rig.link);
         view.stopAtPhase = stopAtPhase;
         const MemoryTestCounts counts = RunMemoryTest(rig.link, random, view, 10);
-        EXPECT_EQ(counts.executed, executed);
-        EXPECT_EQ(counts.failed, 0);
+        EXPECT_EQ(std::pair(counts.executed, counts.failed), std::pair(executed, 0));
         EXPECT_EQ(view.phases.size(), stopAtPhase + (stopAtPhase % 2));
         EXPECT_EQ(rig.model.EpromEnd, 0x7FFFu);
     }
 }
 
-// --- signals test ----------------------------------------------------------------------
-
 TEST(SignalsTest, EachStepIsOneWriteAndOtherBitsKeepTheirState) {
-    struct Row {
-        const char* name;
-        SignalLines lines;
-        std::uint8_t controlBefore;
-        const char* trace;
-        std::uint8_t controlAfter;
-    };
-    const Row rows[] = {
-        {"nothing ticked", 0, 0x04, "", 0x04},
-        {"data sequence", kDataLines, 0x04, "D55 DAA D00 DFF", 0x04},
-        {"autofeed clear set clear set", kAutofeedLine, 0x0F, "R0F C0D R0D C0F R0F C0D R0D C0F",
-         0x0F},
-        {"init set clear set clear", kInitLine, 0x09, "R09 C0D R0D C09 R09 C0D R0D C09", 0x09},
-        {"select clear set clear set", kSelectLine, 0x00, "R00 C00 R00 C08 R08 C00 R00 C08", 0x08},
-        {"strobe clear set clear set", kStrobeLine, 0x0E, "R0E C0E R0E C0F R0F C0E R0E C0F", 0x0F},
-        {"all in the fixed order",
-         kDataLines | kAutofeedLine | kInitLine | kSelectLine | kStrobeLine, 0x04,
+    // Autofeed, select and strobe go clear, set, clear, set; init (inverted) set, clear, ...
+    // clang-format off
+    const std::tuple<SignalLines, std::uint8_t, const char*, std::uint8_t> rows[] = {
+        // ticked, control before, trace, control after
+        {0, 0x04, "", 0x04}, {kDataLines, 0x04, "D55 DAA D00 DFF", 0x04},
+        {kAutofeedLine, 0x0F, "R0F C0D R0D C0F R0F C0D R0D C0F", 0x0F},
+        {kInitLine, 0x09, "R09 C0D R0D C09 R09 C0D R0D C09", 0x09},
+        {kSelectLine, 0x00, "R00 C00 R00 C08 R08 C00 R00 C08", 0x08},
+        {kStrobeLine, 0x0E, "R0E C0E R0E C0F R0F C0E R0E C0F", 0x0F},
+        {kDataLines | kAutofeedLine | kInitLine | kSelectLine | kStrobeLine, 0x04,  // fixed order
          "D55 DAA D00 DFF R04 C04 R04 C06 R06 C04 R04 C06 R06 C06 R06 C02 R02 C06 R06 C02 R02 C02 "
-         "R02 C0A R0A C02 R02 C0A R0A C0A R0A C0B R0B C0A R0A C0B",
-         0x0B}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+         "R02 C0A R0A C02 R02 C0A R0A C0A R0A C0B R0B C0A R0A C0B", 0x0B}};
+    // clang-format on
+    for (const auto& [lines, before, trace, after] : rows) {
         SimRig rig("0x378");
-        rig.port->WritePort(0x37A, row.controlBefore);
+        rig.port->WritePort(0x37A, before);
         rig.bus->SetTracing(true);
-        DriveSignalLines(*rig.port, 0x378, row.lines);
-        EXPECT_EQ(rig.Trace(), row.trace);
-        EXPECT_EQ(rig.Device()->Control(), row.controlAfter);
+        DriveSignalLines(*rig.port, 0x378, lines);
+        EXPECT_EQ(rig.Trace(), trace);
+        EXPECT_EQ(rig.Device()->Control(), after) << trace;
     }
 }
+
+const std::string kOff = "suspended", kEmpty = "running, empty", kTrace = "running, trace";
 
 // Plays the user: each event pass runs the next action of the script; the window closes
 // when the script is used up.
@@ -192,16 +173,10 @@ struct ScriptedSignalsView : SignalsTestView {
     SignalLines Ticked() const override { return ticked; }
     void ProcessEvents(bool wait) override {
         waits.push_back(wait);
-        if (next < actions.size()) {
-            actions[next++](*this);
-        } else {
-            visible = false;  // "&Exit"
-        }
+        next < actions.size() ? actions[next++](*this) : void(visible = false);  // or "&Exit"
     }
-    void ShowSuspended() override { shown.push_back("suspended"); }
-    void ShowRunning(bool driving) override {
-        shown.push_back(driving ? "running, trace" : "running, empty");
-    }
+    void ShowSuspended() override { shown.push_back(kOff); }
+    void ShowRunning(bool driving) override { shown.push_back(driving ? kTrace : kEmpty); }
 
     EmulatorLink& link;
     std::vector<Action> actions;
@@ -212,23 +187,21 @@ struct ScriptedSignalsView : SignalsTestView {
     std::vector<std::string> shown;
 };
 
-const ScriptedSignalsView::Action kIdle = [](ScriptedSignalsView&) {};
-const ScriptedSignalsView::Action kRun = [](ScriptedSignalsView& view) {
-    view.link.StopRequest = 0;
-};
-const ScriptedSignalsView::Action kStop = [](ScriptedSignalsView& view) {
-    view.link.StopRequest = 1;
-};
-ScriptedSignalsView::Action Tick(SignalLines lines) {
-    return [lines](ScriptedSignalsView& view) { view.ticked = lines; };
+using Action = ScriptedSignalsView::Action;
+const Action kIdle = [](auto&) {};
+const Action kRun = [](auto& view) { view.link.StopRequest = 0; };
+const Action kStop = [](auto& view) { view.link.StopRequest = 1; };
+Action Tick(SignalLines lines) {
+    return [lines](auto& view) { view.ticked = lines; };
 }
 
 struct LoopCase {
     const char* name;
-    std::vector<ScriptedSignalsView::Action> script;
+    std::vector<Action> script;
     std::vector<std::string> shown;
     std::vector<bool> waits;
-    std::size_t dataWrites;
+    std::ptrdiff_t dataWrites;
+    std::uint16_t type = 0;  // selected before, with a narrowed range; 0: none
 };
 
 class SignalsLoop : public ::testing::TestWithParam<LoopCase> {};
@@ -237,60 +210,42 @@ TEST_P(SignalsLoop, DrivesOnlyWhileRunningAndSleepsWhileSuspended) {
     const LoopCase& row = GetParam();
     SimRig rig("0x378");
     rig.link.DetectEmulator();
+    if (row.type != 0) {
+        rig.link.SetEpromType(row.type);
+        rig.model.BufferStart = 0x100;
+        rig.model.BufferEnd = 0x1FF;
+        rig.model.DataBuffer[0x150] = 0x12;
+    }
     rig.bus->SetTracing(true);
     rig.bus->TakeTrace();
     ScriptedSignalsView view(rig.link, row.script);
     RunSignalsTest(rig.link, view);
     EXPECT_EQ(view.shown, row.shown);
     EXPECT_EQ(view.waits, row.waits);
-    std::size_t writes = 0;
-    for (const auto& access : rig.bus->TakeTrace()) {
-        writes += access.write && access.port == 0x378 ? 1 : 0;
-    }
-    EXPECT_EQ(writes, row.dataWrites);  // no type set: nothing is selected at the end
+    const auto trace = rig.bus->TakeTrace();
+    EXPECT_EQ(std::ranges::count_if(trace, [](auto& at) { return at.write && at.port == 0x378; }),
+              row.dataWrites);  // with no type nothing is selected at the end
     EXPECT_EQ(rig.link.StopRequest, 0);
+    if (row.type != 0) {  // selected again: the strobe pulses latched the data pattern
+        EXPECT_EQ(rig.Device()->ConfigLatch(), 0x00);
+        EXPECT_EQ(std::pair(rig.model.BufferStart, rig.model.BufferEnd), std::pair(0u, 0xFFFFu));
+        EXPECT_EQ(rig.model.DataBuffer[0x150], rig.model.FillValue);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SignalsLoop,
-    ::testing::Values(LoopCase{"NothingBeforeRun",
-                               {Tick(kDataLines), kIdle, kIdle},
-                               {"suspended", "suspended", "suspended", "suspended"},
-                               {false, true, true, true},
-                               0},
-                      LoopCase{"RunWithNothingTickedWritesNothing",
-                               {kRun, kIdle},
-                               {"running, empty", "running, empty", "running, empty"},
-                               {false, false, false},
-                               0},
-                      LoopCase{"DataEveryIterationUntilStopped",
-                               {Tick(kDataLines), kRun, kIdle, kStop, kIdle},
-                               {"suspended", "running, trace", "running, trace", "suspended",
-                                "suspended", "suspended"},
-                               {false, true, false, false, true, true},
-                               8},
-                      // "&Exit" while running: the iteration in progress still drives the lines.
-                      LoopCase{"ExitWhileRunningFinishesTheIteration",
-                               {kRun, Tick(kDataLines)},
-                               {"running, empty", "running, trace", "running, trace"},
-                               {false, false, false},
-                               8}),
-    RowName);
-
-TEST(SignalsTest, EndSelectsTheTypeAgainWithFullRangesAndFill) {
-    SimRig rig("0x378");
-    rig.link.DetectEmulator();
-    rig.link.SetEpromType(27512);
-    rig.model.BufferStart = 0x100;
-    rig.model.BufferEnd = 0x1FF;
-    rig.model.DataBuffer[0x150] = 0x12;
-    ScriptedSignalsView view(rig.link, {kRun, Tick(kStrobeLine | kDataLines)});
-    RunSignalsTest(rig.link, view);
-    EXPECT_EQ(rig.model.BufferStart, 0u);
-    EXPECT_EQ(rig.model.BufferEnd, 0xFFFFu);
-    EXPECT_EQ(rig.model.DataBuffer[0x150], rig.model.FillValue);
-    EXPECT_EQ(rig.Device()->ConfigLatch(), 0x00);
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, SignalsLoop, ::testing::Values(
+    LoopCase{"NothingBeforeRun", {Tick(kDataLines), kIdle, kIdle}, {kOff, kOff, kOff, kOff},
+             {false, true, true, true}, 0},
+    LoopCase{"RunWithNothingTickedWritesNothing", {kRun, kIdle}, {kEmpty, kEmpty, kEmpty},
+             {false, false, false}, 0},
+    LoopCase{"DataEveryIterationUntilStopped", {Tick(kDataLines), kRun, kIdle, kStop, kIdle},
+             {kOff, kTrace, kTrace, kOff, kOff, kOff}, {false, true, false, false, true, true}, 8},
+    // "&Exit" while running: the iteration in progress still drives the lines.
+    LoopCase{"ExitWhileRunningFinishesTheIterationAndSelectsTheTypeAgain",
+             {kRun, Tick(kStrobeLine | kDataLines)}, {kEmpty, kTrace, kTrace},
+             {false, false, false}, 8 + 2, 27512}), RowName);
+// clang-format on
 
 }  // namespace
 }  // namespace tarvex

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,14 +38,10 @@ void WriteText(const fs::path& path, const std::string& text) {
 // Saves "new" to `target`: empty when it worked, else the reason.
 std::string Save(const std::string& target) {
     SafeOutputFile file;
-    if (!file.Open(target)) {
-        return file.Error();
-    }
-    const IoResult written = file.Write("new", 3);
-    if (written.error || written.count != 3 || !file.Close() || !file.Commit()) {
-        return file.Error().empty() ? "failed" : file.Error();
-    }
-    return {};
+    IoResult written{};
+    const bool saved = file.Open(target) && (written = file.Write("new", 3)).count == 3 &&
+                       !written.error && file.Close() && file.Commit();
+    return saved ? "" : file.Error().empty() ? "failed" : file.Error();
 }
 
 // The same save by an unprivileged user, in a child process.
@@ -77,12 +72,18 @@ std::string Old(const fs::path& path, mode_t mode = 0644) {
     return path.string();
 }
 
+mode_t savedUmask = 0;
+
+using F = const fs::path&;
 struct SaveCase {
     const char* name;
-    // Makes what the folder holds before the save; returns the name saved to.
-    std::function<std::string(const fs::path& folder)> setup;
-    std::string refusal;  // empty: the save must work; else a part of its reason
-    std::function<void(const fs::path& folder)> check = [](const fs::path&) {};
+    std::function<void(F folder)> setup;  // what the folder holds before the save
+    std::string target;                   // the name saved to, in the folder
+    std::string refusal;                  // empty: the save must work; else a part of its reason
+    std::string file = {};                // then holds `contents`, with the mode bits `mode`
+    std::string contents = "new";         // unless 0
+    mode_t mode = 0;
+    std::function<void(F folder)> check = [](F) {};
     bool needsRoot = false;
     bool asNobody = false;  // the save runs as an unprivileged user
 };
@@ -100,18 +101,31 @@ class SafeOutputTest : public ::testing::TestWithParam<SaveCase> {
         fs::path(::testing::TempDir()) / ("safe-output-" + std::to_string(::getpid()));
 };
 
+struct stat Info(const fs::path& path) {
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return info;
+}
+
 TEST_P(SafeOutputTest, ReplacesOnlyWhatItMayAndLeavesNoTemporaryFile) {
     const SaveCase& row = GetParam();
     const bool root = ::geteuid() == 0;
     if (row.needsRoot && !root) {
         GTEST_SKIP() << "needs root";
     }
-    const std::string target = row.setup(folder_);
+    if (row.setup) {
+        row.setup(folder_);
+    }
+    const std::string target = (folder_ / row.target).string();  // an absolute one stays
     const std::string result = row.asNobody && root ? SaveAsNobody(target) : Save(target);
     if (row.refusal.empty()) {
         EXPECT_EQ(result, "");
     } else {
         EXPECT_THAT(result, HasSubstr(row.refusal));
+    }
+    if (!row.file.empty()) {
+        EXPECT_EQ(ReadText(folder_ / row.file), row.contents);
+        EXPECT_TRUE(!row.mode || (Info(folder_ / row.file).st_mode & 07777) == row.mode);
     }
     row.check(folder_);
     for (const auto& entry : fs::recursive_directory_iterator(folder_)) {
@@ -120,89 +134,56 @@ TEST_P(SafeOutputTest, ReplacesOnlyWhatItMayAndLeavesNoTemporaryFile) {
     }
 }
 
-struct stat Info(const fs::path& path) {
-    struct stat info {};
-    ::lstat(path.c_str(), &info);
-    return info;
-}
-
-using F = const fs::path&;
+const std::string kLongest(255, 'n');
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Targets, SafeOutputTest, ::testing::Values(
-    SaveCase{"NewFileGetsWhatTheUmaskLeaves", [](F f) { return (f / "new.bin").string(); }, "",
-        [](F f) {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            EXPECT_EQ(ReadText(f / "new.bin"), "new");
-            EXPECT_EQ(Info(f / "new.bin").st_mode & 07777, 0666 & ~mask);
-        }},
-    SaveCase{"KeepsPermissionBitsButNeverSetuidSetgidOrSticky", [](F f) {
-            return Old(f / "dump.bin", 07754); }, "", [](F f) {
-            EXPECT_EQ(ReadText(f / "dump.bin"), "new");
-            EXPECT_EQ(Info(f / "dump.bin").st_mode & 07777, 0754u); }},
-    SaveCase{"WriteProtectedFileIsRefusedEvenForRoot", [](F f) { return Old(f / "ro.bin", 0440); },
-        ": write-protected", [](F f) { EXPECT_EQ(ReadText(f / "ro.bin"), "old"); }},
+    SaveCase{"NewFileGetsWhatTheUmaskLeaves", [](F) { savedUmask = ::umask(002); }, "new.bin", "",
+        "new.bin", "new", 0664, [](F) { ::umask(savedUmask); }},
+    SaveCase{"KeepsPermissionBitsButNeverSetuidSetgidOrSticky", [](F f) { Old(f / "dump", 07754); },
+        "dump", "", "dump", "new", 0754},
+    SaveCase{"WriteProtectedFileIsRefusedEvenForRoot", [](F f) { Old(f / "ro.bin", 0440); },
+        "ro.bin", ": write-protected", "ro.bin", "old"},
     SaveCase{"ForeignOwnerAndGroupAreKept", [](F f) {
-            const std::string file = Old(f / "theirs.bin");
-            EXPECT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
-            ::chmod(file.c_str(), 06640);  // after chown, which clears the set-id bits
-            return file; }, "", [](F f) {
-            EXPECT_EQ(ReadText(f / "theirs.bin"), "new");
-            EXPECT_EQ(Info(f / "theirs.bin").st_uid, kNobody);
-            EXPECT_EQ(Info(f / "theirs.bin").st_gid, kNobody);
-            EXPECT_EQ(Info(f / "theirs.bin").st_mode & 07777, 0640u); }, true},
-    SaveCase{"FileThatCannotKeepItsOwnerIsNotTaken", [](F f) { return Old(f / "roots.bin", 0666); },
-        "could not keep its owner and group", [](F f) {
-            EXPECT_EQ(ReadText(f / "roots.bin"), "old");
-            EXPECT_EQ(Info(f / "roots.bin").st_uid, 0u); }, true, true},
+            EXPECT_EQ(::chown(Old(f / "theirs").c_str(), kNobody, kNobody), 0);
+            ::chmod((f / "theirs").c_str(), 06640); },  // after chown, which clears set-id bits
+        "theirs", "", "theirs", "new", 0640, [](F f) {
+            EXPECT_EQ(std::pair(Info(f / "theirs").st_uid, Info(f / "theirs").st_gid),
+                      std::pair(kNobody, kNobody)); }, true},
+    SaveCase{"FileThatCannotKeepItsOwnerIsNotTaken", [](F f) { Old(f / "roots.bin", 0666); },
+        "roots.bin", "could not keep its owner and group", "roots.bin", "old", 0,
+        [](F f) { EXPECT_EQ(Info(f / "roots.bin").st_uid, 0u); }, true, true},
     SaveCase{"ReadOnlyFolderIsNamedNotTheWritableFile", [](F f) {
             fs::create_directory(f / "ro");
-            const std::string file = Old(f / "ro" / "fw.bin", 0666);
-            ::chmod((f / "ro").c_str(), 0555);
-            return file; }, "cannot create a temporary file in its folder", [](F f) {
-            EXPECT_EQ(ReadText(f / "ro" / "fw.bin"), "old");
-            ::chmod((f / "ro").c_str(), 0755); }, false, true},
+            Old(f / "ro" / "fw.bin", 0666);
+            ::chmod((f / "ro").c_str(), 0555); }, "ro/fw.bin",
+        "cannot create a temporary file in its folder", "ro/fw.bin", "old", 0,
+        [](F f) { ::chmod((f / "ro").c_str(), 0755); }, false, true},
     SaveCase{"LinkIsFollowedAndStaysALink", [](F f) {
             fs::create_directory(f / "real");
             Old(f / "real" / "fw.bin");
-            fs::create_symlink("real/fw.bin", f / "link");
-            return (f / "link").string(); }, "", [](F f) {
-            EXPECT_TRUE(fs::is_symlink(f / "link"));
-            EXPECT_EQ(ReadText(f / "real" / "fw.bin"), "new"); }},
-    SaveCase{"DanglingLinkIsRefused", [](F f) {
-            fs::create_symlink("missing", f / "dangling");
-            return (f / "dangling").string(); }, "dangling symbolic link", [](F f) {
+            fs::create_symlink("real/fw.bin", f / "link"); }, "link", "", "real/fw.bin", "new", 0,
+        [](F f) { EXPECT_TRUE(fs::is_symlink(f / "link")); }},
+    SaveCase{"DanglingLinkIsRefused", [](F f) { fs::create_symlink("missing", f / "dangling"); },
+        "dangling", "dangling symbolic link", {}, {}, 0, [](F f) {
             EXPECT_TRUE(fs::is_symlink(f / "dangling"));
             EXPECT_FALSE(fs::exists(f / "missing")); }},
     SaveCase{"LinkLoopIsRefused", [](F f) {
             fs::create_symlink("b", f / "a");
-            fs::create_symlink("a", f / "b");
-            return (f / "a").string(); }, "Too many levels of symbolic links",
-        [](F f) { EXPECT_TRUE(fs::is_symlink(f / "a")); }},
+            fs::create_symlink("a", f / "b"); }, "a", "Too many levels of symbolic links", {}, {},
+        0, [](F f) { EXPECT_TRUE(fs::is_symlink(f / "a")); }},
     SaveCase{"HardLinksAllSeeTheNewContents", [](F f) {
             WriteText(f / "one", "old and longer");
-            fs::create_hard_link(f / "one", f / "two");
-            return (f / "one").string(); }, "", [](F f) {
-            EXPECT_EQ(ReadText(f / "one") + ReadText(f / "two"), "newnew");
-            EXPECT_EQ(Info(f / "one").st_ino, Info(f / "two").st_ino); }},
-    SaveCase{"FolderIsRefused", [](F f) { return f.string(); }, "Is a directory"},
-    SaveCase{"MissingFolderIsNamed", [](F f) { return (f / "no" / "fw.bin").string(); },
-        "No such file or directory"},
-    SaveCase{"LongestLegalNameFits", [](F f) { return (f / std::string(255, 'n')).string(); }, "",
-        [](F f) { EXPECT_EQ(ReadText(f / std::string(255, 'n')), "new"); }},
-    SaveCase{"DeviceStaysADevice", [](F f) {
-            EXPECT_EQ(::mknod((f / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
-            return (f / "null").string(); }, "",
-        [](F f) { EXPECT_TRUE(fs::is_character_file(f / "null")); }, true},
+            fs::create_hard_link(f / "one", f / "two"); }, "one", "", "two", "new", 0,
+        [](F f) { EXPECT_EQ(Info(f / "one").st_ino, Info(f / "two").st_ino); }},
+    SaveCase{"FolderIsRefused", {}, ".", "Is a directory"},
+    SaveCase{"MissingFolderIsNamed", {}, "no/fw.bin", "No such file or directory"},
+    SaveCase{"LongestLegalNameFits", {}, kLongest, "", kLongest},
+    // Written where the descriptor stands: appending, as the shell's >> opened it.
     SaveCase{"DescriptorIsWrittenWhereItStandsAppendingAsRedirected", [](F f) {
             WriteText(f / "app.bin", "HEADER");
-            static int descriptor = -1;
-            if (descriptor >= 0) {
-                ::close(descriptor);
-            }
-            descriptor = ::open((f / "app.bin").c_str(), O_WRONLY | O_APPEND);
-            return "/dev/fd/" + std::to_string(descriptor); }, "",
-        [](F f) { EXPECT_EQ(ReadText(f / "app.bin"), "HEADERnew"); }}),
+            const int descriptor = ::open((f / "app.bin").c_str(), O_WRONLY | O_APPEND);
+            ::dup2(descriptor, 100);
+            ::close(descriptor); }, "/dev/fd/100", "", "app.bin", "HEADERnew"}),
     [](const auto& row) { return std::string(row.param.name); });
 // clang-format on
 
