@@ -46,6 +46,13 @@ static DialogAction Pick(const QString& filter, const QString& name, bool accept
         // Set at once: typed key by key, the completer may take a partial path as a folder.
         dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
         accept ? static_cast<QDialog&>(dialog).accept() : dialog.reject();
+        // Qt splits a filter's patterns at spaces only: each suffix must still be listed
+        // (preselected, or picked in the open dialog).
+        const bool open = dialog.acceptMode() == QFileDialog::AcceptOpen;
+        if (dialog.selectedNameFilter() == kSRecords && (open || filter.isEmpty())) {
+            QCOMPARE(dialog.findChild<QFileSystemModel*>()->nameFilters().join(' '),
+                     "*.s19 *.s28 *.s37 *.srec *.mot");
+        }
     };
 }
 
@@ -355,42 +362,8 @@ class WindowTest : public QObject {
                  command == "TarvexWrite" ? command : QStringLiteral("ReadFile"));
     }
 
-    void aClickOnTheWaitingWindow_data() { OwnWindowRows("open"); }
-
-    // The main window, disabled while a window of its own is open, gives the activation it gets
-    // (a click on it) back to that window.
-    void aClickOnTheWaitingWindow() {
-        WindowRig rig("sim");
-        rig.main->show();
-        QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
-        QList<QWindow*> activated;
-        connect(qApp, &QGuiApplication::focusWindowChanged, this,
-                [&](QWindow* focus) { activated << focus; });
-        bool mainActivated = false, backThere = false, disabled = false;
-        QWidget* open = OwnWindow(rig, Row<QString>("open"));
-        WhileOpen(
-            rig, Row<QString>("open"),
-            [&](QWidget* window) {
-                QVERIFY(QTest::qWaitForWindowActive(window));
-                activated.clear();
-                rig.main->activateWindow();
-                QDeadlineTimer deadline(5000);
-                while (!(backThere = activated.contains(rig.main->windowHandle()) &&
-                                     QApplication::activeWindow() == window) &&
-                       !deadline.hasExpired()) {
-                    QTest::qWait(5);
-                }
-                mainActivated = activated.contains(rig.main->windowHandle());
-                disabled = !rig.main->isEnabled();
-            },
-            [](QWidget* window) { window->close(); });
-        disconnect(qApp, &QGuiApplication::focusWindowChanged, this, nullptr);
-        QVERIFY(mainActivated && backThere && disabled);
-        QVERIFY(!open->isVisible() && rig.main->isEnabled());
-    }
-
     // Typed text falls back to the port in use without a probe. Choosing a port probes it and
-    // lets events through meanwhile: no command or dialog may start inside the probe.
+    // lets events through meanwhile: no command, dialog or test may start inside the probe.
     void choosingAPort() {
         WindowRig rig("sim");
         Modals modals;
@@ -407,15 +380,24 @@ class WindowTest : public QObject {
         QCOMPARE(combo->currentText(), QStringLiteral("  0x0378"));
         QCOMPARE(rig.Writes(), QStringList{});
         QVERIFY(rig.main->Link().PortAddress() == 0x378 && rig.main->Link().EmulatorPresent());
-        bool clicked = false;
+        bool clicked = false, testOpened = false;
         QTimer::singleShot(0, [&] {
+            QTimer::singleShot(100, [&] {  // ends a test that started after all
+                testOpened =
+                    rig.main->StdTestWindow().isVisible() || rig.main->ExtTestWindow().isVisible();
+                ClickIn(&rig.main->StdTestWindow(), "StopTest");
+                ClickIn(&rig.main->ExtTestWindow(), "Exit");
+            });
             for (const char* name : {"TarvexWrite", "ToggleReset", "ReadFile", "SaveFile"}) {
                 rig.Click(name);
             }
+            rig.main->SingleLinesClick();
+            rig.main->ContinuousTestClick();
             clicked = true;
         });
         QTest::keyClick(combo, Qt::Key_Up);  // to 0x0278, where nothing answers
-        QVERIFY(clicked);
+        QTest::qWait(150);
+        QVERIFY(clicked && !testOpened);
         QCOMPARE(modals.dialogs, QStringList{});
         QCOMPARE(rig.LampState("LastResult"), Lamp::ButtonFace);
         QCOMPARE(rig.ComboText("PortSelect"), QStringLiteral("  0x0278"));
@@ -565,34 +547,6 @@ class WindowTest : public QObject {
         QCOMPARE(rig.LampState("LastResult"), Lamp::ButtonFace);
         QCOMPARE(rig.main->Model().DataBuffer[0], 0xFF);
         QCOMPARE(ReadFile(name), QByteArray("\x01"));
-    }
-
-    // Qt splits a filter's patterns at spaces only: the S-record filter must still list each
-    // suffix, preselected (open, save) or picked from another (open).
-    void sRecordFilterMatchesEachSuffix() {
-        WindowRig rig("sim");
-        rig.main->Model().FileType = 3;
-        QStringList seen;
-        const auto look = [&](QFileDialog& dialog) {
-            auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-            while (combo->currentText() != kSRecords && combo->currentIndex() > 0) {
-                QTest::keyClick(combo, Qt::Key_Up);  // leave it, to come back by the keyboard
-            }
-            while (combo->currentText() != kSRecords &&
-                   combo->currentIndex() < combo->count() - 1) {
-                QTest::keyClick(combo, Qt::Key_Down);
-            }
-            seen << dialog.findChild<QFileSystemModel*>()->nameFilters().join(' ');
-            dialog.reject();
-        };
-        Modals modals({}, {look, look, look});
-        rig.Click("ReadFile");
-        rig.Click("SaveFile");
-        rig.main->Model().FileType = 0;
-        rig.Click("ReadFile");
-        const QString each = "*.s19 *.s28 *.s37 *.srec *.mot";
-        QCOMPARE(seen, (QStringList{each, each, each}));
-        QCOMPARE(int(rig.main->Model().FileType), 3);
     }
 
   private:
