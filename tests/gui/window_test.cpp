@@ -8,15 +8,13 @@
 using tarvex::Lamp;
 using namespace tarvex::testing;
 
-const QString kAllFiles = QStringLiteral("All binary image files (*.*)");
-const QString kBinFiles = QStringLiteral("Binary image files (*.BIN)");
-const QString kHexFiles = QStringLiteral("Intel Hex files (*.HEX)");
-const QString kExtFiles = QStringLiteral("Intel Hex Extended files (*.HEX)");
-const QString kBinFile = QStringLiteral("Binary image file (*.BIN)");
-const QString kHexFile = QStringLiteral("Intel Hex file (*.HEX)");
-const QString kExtFile = QStringLiteral("Intel Hex Extended file (*.HEX)");
-const QString kSRecords =
-    QStringLiteral("Motorola S-record files (*.s19;*.s28;*.s37;*.srec;*.mot)");
+// clang-format off
+const QString kAllFiles = "All binary image files (*.*)", kBinFiles = "Binary image files (*.BIN)";
+const QString kHexFiles = "Intel Hex files (*.HEX)", kExtFiles = "Intel Hex Extended files (*.HEX)";
+const QString kBinFile = "Binary image file (*.BIN)", kHexFile = "Intel Hex file (*.HEX)";
+const QString kExtFile = "Intel Hex Extended file (*.HEX)";
+const QString kSRecords = "Motorola S-record files (*.s19;*.s28;*.s37;*.srec;*.mot)";
+// clang-format on
 // The open dialog's filters and the FileType each sets.
 const QStringList kOpenFilters{kAllFiles, kBinFiles, kHexFiles, kExtFiles, kSRecords};
 const QList<int> kOpenFilterTypes{0, 0, 1, 2, 3};
@@ -68,31 +66,34 @@ struct StartUpRow {
     const char* name;
     QString io;
     QStringList arguments;
-    QString answer;  // when another copy runs: to the question
-    QString port;
-    QString box;  // what it shows begins with this
+    QString answer, port, box;  // answer: to the question of another copy; box: its start
     int exitStatus;
+    QString runtime;  // XDG_RUNTIME_DIR, if not empty; "@file": a plain file, "-": unset
 } const kStartUp[] = {
     // clang-format off
-    {"emulator at 0x378", "sim", {}, "", "  0x0378", "", 0},
-    {"emulator at 0x278", "sim:0x278", {}, "", "  0x0278", "", 0},
-    {"no emulator", "sim:none", {}, "", kUnknown, "", 0},
-    {"single H is a file name", "sim", {"H"}, "", "  0x0378", "", 0},
-    {"/? asks for help", "sim", {"/?"}, "", "  0x0378", kUsage, 0},
-    {"-H asks for help", "sim", {"-H"}, "", "  0x0378", kUsage, 0},
-    {"five arguments", "sim", {"a", "b", "c", "d", "e"}, "", "  0x0378", kUsage, 2},
+    {"emulator at 0x378", "sim", {}, "", "  0x0378", "", 0, ""},
+    {"emulator at 0x278", "sim:0x278", {}, "", "  0x0278", "", 0, ""},
+    {"no emulator", "sim:none", {}, "", kUnknown, "", 0, ""},
+    {"single H is a file name", "sim", {"H"}, "", "  0x0378", "", 0, ""},
+    {"/? asks for help", "sim", {"/?"}, "", "  0x0378", kUsage, 0, ""},
+    {"-H asks for help", "sim", {"-H"}, "", "  0x0378", kUsage, 0, ""},
+    {"five arguments", "sim", {"a", "b", "c", "d", "e"}, "", "  0x0378", kUsage, 2, ""},
     {"unknown port access", "bogus", {}, "", kUnknown,
-     "Error: Could not initialize direct port access !\n\nTARVEX_IO=bogus", 1},
-    {"another copy runs, yes", "sim", {}, "&Yes", kUnknown, kQuestion, 0},
-    {"another copy runs, no", "sim", {}, "&No", "  0x0378", kQuestion, 0},
+     "Error: Could not initialize direct port access !\n\nTARVEX_IO=bogus", 1, ""},
+    {"another copy runs, yes", "sim", {}, "&Yes", kUnknown, kQuestion, 0, ""},
+    {"another copy runs, no", "sim", {}, "&No", "  0x0378", kQuestion, 0, ""},
+    // Only a lock another copy holds raises the question; one that cannot be made falls back
+    // to /tmp/runtime-UID, or lets the program run unchecked.
+    {"runtime folder not a folder", "sim", {}, "", "  0x0378", "", 0, "@file"},
+    {"runtime folder missing", "sim", {}, "", "  0x0378", "", 0, "/nonexistent/runtime"},
+    {"runtime folder unset", "sim", {}, "", "  0x0378", "", 0, "-"},
     // clang-format on
 };
 
 struct BoxInputRow {
     const char* name;
     QString box;
-    int chosen;  // item chosen first; -1: as start-up left it
-    int key;     // 0: a notch of the wheel
+    int chosen, key;  // item chosen first (-1: as start-up left it); key (0: a wheel's notch)
     bool focused;
     QString shown;
     bool refilled;
@@ -111,8 +112,7 @@ const QString kBad = "sim:0x378/bad=0x100";
 const QString kPulled = "sim:0x378/pull=20000";
 struct DeviceCommandRow {
     const char* name;
-    QString io;
-    QString before;  // a command clicked first
+    QString io, before;  // before: a command clicked first
     bool autoVerify;
     QString command;
     Lamp result;
@@ -233,6 +233,20 @@ class WindowTest : public QObject {
 
     void startUp() {
         const auto& row = TheRow(kStartUp);
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
+        if (!row.runtime.isEmpty()) {
+            WriteFile(dir_.filePath("runtime-file"), "not a folder");
+            const QString runtime = row.runtime == "@file" ? dir_.filePath("runtime-file")
+                                    : row.runtime == "-"   ? QString()
+                                                           : row.runtime;
+            qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+            const auto fallback = tarvex::InstanceLockDirectories(nullptr, ::getuid()).back();
+            if (tarvex::InstanceLock().Acquire(fallback, true) ==
+                tarvex::LockOutcome::HeldElsewhere) {
+                QSKIP("a Tarvex32 of this user runs and holds the fallback lock");
+            }
+        }
         tarvex::InstanceLock other;
         QVERIFY(row.answer.isEmpty() || (other.Acquire() && other.Held()));
         Modals modals({row.answer});
@@ -303,34 +317,6 @@ class WindowTest : public QObject {
         }
         QCOMPARE(rig.ComboText(row.box), row.shown);
         QCOMPARE(rig.main->Model().DataBuffer[0x100] == 0xFF, row.refilled);
-    }
-
-    void unusableRuntimeFolder_data() {
-        QTest::addColumn<QString>("runtime");  // XDG_RUNTIME_DIR; "@file": a plain file
-        QTest::newRow("not a folder") << "@file";
-        QTest::newRow("missing") << "/nonexistent/runtime";
-        QTest::newRow("unset") << "";
-    }
-
-    // Only a lock another copy holds raises the question; one that cannot be made falls back
-    // to /tmp/runtime-UID, or lets the program run unchecked.
-    void unusableRuntimeFolder() {
-        QString runtime = Row<QString>("runtime");
-        if (runtime == "@file") {
-            runtime = dir_.filePath("runtime-file");
-            WriteFile(runtime, "not a folder");
-        }
-        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
-        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
-        const std::string fallback = tarvex::InstanceLockDirectories(nullptr, ::getuid()).back();
-        if (tarvex::InstanceLock().Acquire(fallback, true) == tarvex::LockOutcome::HeldElsewhere) {
-            QSKIP("a Tarvex32 of this user runs and holds the fallback lock");
-        }
-        Modals modals;
-        WindowRig rig("sim");
-        QCOMPARE(modals.boxes, QStringList{});
-        QVERIFY(!rig.main->TerminationRequested());
     }
 
     void deviceCommands_data() { AddRows(kDeviceCommands); }
@@ -458,7 +444,6 @@ class WindowTest : public QObject {
         WriteFile(name, row.contents);
         WindowRig rig("sim");
         auto& model = rig.main->Model();
-        const auto before = model.DataBuffer;
         // The lamp starts at the other colour, so that one left over does not pass.
         rig.main->SetLastResult(row.lamp == Lamp::Green ? Lamp::Red : Lamp::Green);
         Modals modals({row.answer}, {[&](QFileDialog& dialog) {
@@ -476,9 +461,6 @@ class WindowTest : public QObject {
         QCOMPARE(int(model.FileType), kOpenFilterTypes.at(kOpenFilters.indexOf(row.filter)));
         const auto* buffer = reinterpret_cast<const char*>(model.DataBuffer.data());
         QCOMPARE(QByteArray(buffer + row.at, row.loaded.size()), row.loaded);
-        if (row.answer == "Cancel" || row.answer == "(closed)") {
-            QVERIFY(model.DataBuffer == before);
-        }
         QCOMPARE(rig.Find<QLineEdit>("InFile")->text(), name);
     }
 
