@@ -115,13 +115,11 @@ class DesktopTest : public QObject {
         QVERIFY(ShowMain(rig));
         // Another program's window, on top until the click on the main window.
         QWidget other;
-        other.setWindowTitle("Another program");
         other.setGeometry(10, 620, 200, 100);
         const QPoint onTheMainWindow(470, 200);  // clear of the test windows centred on it
         // A failed check ends `inside`; the window is closed all the same.
         const auto inside = [&](QWidget* window) {
-            QVERIFY2(WaitFor([&] { return Managed(window) && ActiveWindow() == window->winId(); }),
-                     "opens as the active window");
+            QVERIFY(WaitFor([&] { return Managed(window) && ActiveWindow() == window->winId(); }));
             QCOMPARE(Ids(Property(window, "WM_TRANSIENT_FOR")), QList<WId>{rig.main->winId()});
             QVERIFY2(!Property(window, "_NET_WM_ALLOWED_ACTIONS").contains("MAXIMIZE"),
                      qPrintable(Property(window, "_NET_WM_ALLOWED_ACTIONS")));
@@ -139,25 +137,19 @@ class DesktopTest : public QObject {
 
             Click(rig.main.get(), onTheMainWindow);
             // The click has come through once the window manager raised the main window.
-            QVERIFY2(WaitFor([&] { return Above(rig.main.get(), &other); }), "main window raised");
-            QVERIFY2(WaitFor([&] { return Above(window, rig.main.get()); }),
-                     "still above the main window after the click on it");
-            QVERIFY2(WaitFor([&] { return ActiveWindow() == window->winId(); }),
-                     "the active window again after the click on the main window");
+            QVERIFY(WaitFor([&] { return Above(rig.main.get(), &other); }));
+            QVERIFY(WaitFor([&] { return Above(window, rig.main.get()); }));
+            QVERIFY(WaitFor([&] { return ActiveWindow() == window->winId(); }));
             QVERIFY2(!rig.main->isEnabled(), "main window still disabled");
 
             Run("xdotool", {"windowminimize", Id(window)});
-            QVERIFY2(WaitFor([&] { return Iconic(window) && Iconic(rig.main.get()); }),
-                     "minimised with the main window");
+            QVERIFY(WaitFor([&] { return Iconic(window) && Iconic(rig.main.get()); }));
             Run("wmctrl", {"-i", "-a", Id(rig.main.get())});
-            QVERIFY2(WaitFor([&] {
-                         return !Iconic(window) && !Iconic(rig.main.get()) &&
-                                Above(window, rig.main.get());
-                     }),
-                     "back with the main window, on top of it");
+            QVERIFY(WaitFor([&] {
+                return !Iconic(window) && !Iconic(rig.main.get()) && Above(window, rig.main.get());
+            }));
         };
-        WhileOpen(rig, Row<QString>("window"), inside,
-                  [](QWidget* w) { CloseByTheWindowManager(w); });
+        WhileOpen(rig, Row<QString>("window"), inside, CloseByTheWindowManager);
         QVERIFY(rig.main->isEnabled());
     }
 

@@ -78,7 +78,7 @@ struct StartUpRow {
     QStringList arguments;
     QString answer, port, box;  // answer: to the question of another copy; box: its start
     int exitStatus;
-    QString runtime;  // XDG_RUNTIME_DIR, if not empty; "@file": a plain file, "-": unset
+    QString runtime;  // XDG_RUNTIME_DIR, if not empty ("runtime-file" is a file; "-": unset)
 } const kStartUp[] = {
     // clang-format off
     {"emulator at 0x378", "sim", {}, "", "  0x0378", "", 0, ""},
@@ -93,7 +93,7 @@ struct StartUpRow {
     {"another copy runs, no", "sim", {}, "&No", "  0x0378", kQuestion, 0, ""},
     // Only a lock another copy holds raises the question; one that cannot be made falls back
     // to /tmp/runtime-UID, or lets the program run unchecked.
-    {"runtime folder not a folder", "sim", {}, "", "  0x0378", "", 0, "@file"},
+    {"runtime folder not a folder", "sim", {}, "", "  0x0378", "", 0, "runtime-file"},
     {"runtime folder missing", "sim", {}, "", "  0x0378", "", 0, "/nonexistent/runtime"},
     {"runtime folder unset", "sim", {}, "", "  0x0378", "", 0, "-"},
     // clang-format on
@@ -245,9 +245,7 @@ class WindowTest : public QObject {
         const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
         if (!row.runtime.isEmpty()) {
             WriteFile(dir_.filePath("runtime-file"), "not a folder");
-            const QString runtime = row.runtime == "@file" ? dir_.filePath("runtime-file")
-                                    : row.runtime == "-"   ? QString()
-                                                           : row.runtime;
+            const QString runtime = row.runtime == "-" ? QString() : dir_.filePath(row.runtime);
             qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
             const auto fallback = tarvex::InstanceLockDirectories(nullptr, ::getuid()).back();
             if (tarvex::InstanceLock().Acquire(fallback, true) ==
