@@ -79,7 +79,7 @@ inline void ClickIn(QWidget* window, const char* name) {
     window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
 }
 
-// The main window's own windows, a row each, by object name (for OwnWindow and WhileOpen).
+// The main window's own windows, a row each, by object name (for WhileOpen).
 inline void OwnWindowRows(const char* column) {
     QTest::addColumn<QString>(column);
     QTest::newRow("options") << "Options";
@@ -87,31 +87,26 @@ inline void OwnWindowRows(const char* column) {
     QTest::newRow("signals test") << "ExtTest";
 }
 
-// The main window's own window `name` stands for: Options, StdTest or ExtTest.
-inline QWidget* OwnWindow(WindowRig& rig, const QString& name) {
-    return name == "Options"   ? static_cast<QWidget*>(rig.options.get())
-           : name == "StdTest" ? static_cast<QWidget*>(&rig.main->StdTestWindow())
-                               : &rig.main->ExtTestWindow();
-}
-
-// Opens that window as the user does, runs `inside` while it is open, then ends it: Options
-// by `close`, a test by its own button.
+// Opens the main window's own window `name` as the user does, runs `inside` while it is open,
+// then ends it: Options by `close`, a test by its own button.
 inline void WhileOpen(WindowRig& rig, const QString& name,
                       const std::function<void(QWidget*)>& inside,
                       const std::function<void(QWidget*)>& close) {
-    QWidget* window = OwnWindow(rig, name);
     if (name == "Options") {
         rig.Click("SetOptions");
-        inside(window);
-        close(window);
+        inside(rig.options.get());
+        close(rig.options.get());
         return;
     }
-    QTimer::singleShot(0, [&, window] {
+    const bool memory = name == "StdTest";
+    QWidget* window =
+        memory ? static_cast<QWidget*>(&rig.main->StdTestWindow()) : &rig.main->ExtTestWindow();
+    QTimer::singleShot(0, [&, window, memory] {
         inside(window);
-        ClickIn(window, name == "StdTest" ? "StopTest" : "Exit");
+        ClickIn(window, memory ? "StopTest" : "Exit");
     });
     rig.Find<QMenu>("TestMenu")
-        ->findChild<QAction*>(name == "StdTest" ? "ContinuousTest" : "SingleLines")
+        ->findChild<QAction*>(memory ? "ContinuousTest" : "SingleLines")
         ->trigger();
 }
 

@@ -1,8 +1,6 @@
-// The options and test windows on a real X server with a real window manager (openbox), as a
-// user meets them: who owns them, what a click on the waiting main window does, minimising,
-// closing Options with a value still in a field, and the wheel over the dump. Run by
-// desktop_test.sh; the window manager's view is read with xprop and the user's hand is
-// xdotool's, so every click and key goes through the window manager.
+// The options and test windows on a real X server with a real window manager (openbox), run by
+// desktop_test.sh: its view is read with xprop, and the user's hand is xdotool's, so every
+// click and key goes through the window manager.
 #include "WindowRig.h"
 
 using namespace tarvex::testing;
@@ -22,9 +20,7 @@ QString Run(const QString& program, const QStringList& arguments) {
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
-QString Id(const QWidget* window) {
-    return "0x" + QString::number(window->winId(), 16);
-}
+const auto Id = [](const QWidget* window) { return "0x" + QString::number(window->winId(), 16); };
 
 // The window ids in xprop's answer for a WINDOW property.
 QList<WId> Ids(const QString& answer) {
@@ -36,21 +32,15 @@ QList<WId> Ids(const QString& answer) {
     return ids;
 }
 
-QString Property(const QWidget* window, const char* name) {
+const auto Property = [](const QWidget* window, const char* name) {
     return Run("xprop", {"-id", Id(window), name});
-}
-
-QList<WId> Stacking() {
-    return Ids(Run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}));
-}
-
-WId ActiveWindow() {
+};
+const auto Stacking = [] { return Ids(Run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"})); };
+const auto ActiveWindow = [] {
     return Ids(Run("xprop", {"-root", "_NET_ACTIVE_WINDOW"})).value(0);
-}
-
-bool Managed(const QWidget* window) {
-    return Stacking().contains(window->winId());
-}
+};
+const auto Managed = [](const QWidget* window) { return Stacking().contains(window->winId()); };
+const auto Iconic = [](const QWidget* w) { return Property(w, "WM_STATE").contains("Iconic"); };
 
 bool Above(const QWidget* upper, const QWidget* lower) {
     const QList<WId> stacking = Stacking();
@@ -58,25 +48,18 @@ bool Above(const QWidget* upper, const QWidget* lower) {
     return up >= 0 && down >= 0 && up > down;
 }
 
-bool Iconic(const QWidget* window) {
-    return Property(window, "WM_STATE").contains("Iconic");
-}
-
 // A click of the user's, through the X server and the window manager; `at` in the window.
-void Click(const QWidget* window, QPoint at, const QString& button = "1", int times = 1) {
-    Run("xdotool",
-        {"mousemove", "--window", Id(window), QString::number(at.x()), QString::number(at.y()),
-         "click", "--repeat", QString::number(times), "--delay", "50", button});
+void Click(const QWidget* window, QPoint at, const QString& button = "1") {
+    Run("xdotool", {"mousemove", "--window", Id(window), QString::number(at.x()),
+                    QString::number(at.y()), "click", button});
 }
 
 // Lets events through until `done`, for kPatience at most.
 bool WaitFor(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(kPatience);
-    while (!done()) {
+    for (QDeadlineTimer deadline(kPatience); !done(); QTest::qWait(20)) {
         if (deadline.hasExpired()) {
             return false;
         }
-        QTest::qWait(20);
     }
     return true;
 }
@@ -88,10 +71,26 @@ bool ShowMain(WindowRig& rig) {
 }
 
 // Closes `window` as its title bar's close box does.
-void CloseByTheWindowManager(QWidget* window) {
+bool CloseByTheWindowManager(QWidget* window) {
     Run("wmctrl", {"-i", "-c", Id(window)});
-    WaitFor([&] { return !window->isVisible(); });
+    return WaitFor([&] { return !window->isVisible(); });
 }
+
+struct OptionsRow {
+    const char* name;
+    QString typed, key;  // typed into the end field, not left; a paging key first
+    QStringList turns;   // of the wheel, xdotool's buttons: 4 up, 5 down
+    QString range;
+    quint32 end;  // after the close
+} const kOptions[] = {
+    // clang-format off
+    {"good value, closed: committed", "fff", "", {}, "00000-000FF", 0xFFF},
+    {"bad value, closed: dropped, no box", "fffff", "", {}, "00000-000FF", 0x1FFFF},
+    {"wheel: one notch down", "", "", {"5"}, "00100-001FF", 0x1FFFF},
+    {"wheel: up on page 0 does nothing", "", "", {"4", "4", "5"}, "00100-001FF", 0x1FFFF},
+    {"wheel: up from the last page", "", "End", {"4"}, "1FE00-1FEFF", 0x1FFFF},
+    // clang-format on
+};
 
 }  // namespace
 
@@ -116,70 +115,51 @@ class DesktopTest : public QObject {
         QVERIFY(ShowMain(rig));
         // Another program's window, on top until the click on the main window.
         QWidget other;
-        other.setWindowTitle("Another program");
         other.setGeometry(10, 620, 200, 100);
-        QStringList failures;
-        auto expect = [&](bool good, const QString& what) {
-            if (!good) {
-                failures << what;
-            }
-        };
         const QPoint onTheMainWindow(470, 200);  // clear of the test windows centred on it
+        // A failed check ends `inside`; the window is closed all the same.
         const auto inside = [&](QWidget* window) {
-            expect(WaitFor([&] { return Managed(window) && ActiveWindow() == window->winId(); }),
-                   "opens as the active window");
-            expect(Ids(Property(window, "WM_TRANSIENT_FOR")) == QList<WId>{rig.main->winId()},
-                   "transient for the main window: " + Property(window, "WM_TRANSIENT_FOR"));
-            expect(!Property(window, "_NET_WM_ALLOWED_ACTIONS").contains("MAXIMIZE"),
-                   "no maximise: " + Property(window, "_NET_WM_ALLOWED_ACTIONS"));
+            QVERIFY(WaitFor([&] { return Managed(window) && ActiveWindow() == window->winId(); }));
+            QCOMPARE(Ids(Property(window, "WM_TRANSIENT_FOR")), QList<WId>{rig.main->winId()});
+            QVERIFY2(!Property(window, "_NET_WM_ALLOWED_ACTIONS").contains("MAXIMIZE"),
+                     qPrintable(Property(window, "_NET_WM_ALLOWED_ACTIONS")));
             // Moved aside, so that the click finds the main window.
             const QPoint click = rig.main->mapToGlobal(onTheMainWindow);
             if (window->frameGeometry().contains(click)) {
                 window->move(0, 0);
             }
-            expect(WaitFor([&] { return !window->frameGeometry().contains(click); }),
-                   "moved aside");
+            QVERIFY(WaitFor([&] { return !window->frameGeometry().contains(click); }));
             other.show();
-            expect(WaitFor([&] { return Managed(&other); }), "other program shown");
+            QVERIFY(WaitFor([&] { return Managed(&other); }));
             other.raise();
             other.activateWindow();
-            expect(WaitFor([&] { return Above(&other, rig.main.get()); }), "other program on top");
+            QVERIFY(WaitFor([&] { return Above(&other, rig.main.get()); }));
 
             Click(rig.main.get(), onTheMainWindow);
             // The click has come through once the window manager raised the main window.
-            expect(WaitFor([&] { return Above(rig.main.get(), &other); }), "main window raised");
-            expect(WaitFor([&] { return Above(window, rig.main.get()); }),
-                   "still above the main window after the click on it");
-            expect(WaitFor([&] { return ActiveWindow() == window->winId(); }),
-                   "the active window again after the click on the main window");
-            expect(!rig.main->isEnabled(), "main window still disabled");
+            QVERIFY(WaitFor([&] { return Above(rig.main.get(), &other); }));
+            QVERIFY(WaitFor([&] { return Above(window, rig.main.get()); }));
+            QVERIFY(WaitFor([&] { return ActiveWindow() == window->winId(); }));
+            QVERIFY2(!rig.main->isEnabled(), "main window still disabled");
 
             Run("xdotool", {"windowminimize", Id(window)});
-            expect(WaitFor([&] { return Iconic(window) && Iconic(rig.main.get()); }),
-                   "minimised with the main window");
+            QVERIFY(WaitFor([&] { return Iconic(window) && Iconic(rig.main.get()); }));
             Run("wmctrl", {"-i", "-a", Id(rig.main.get())});
-            expect(WaitFor([&] {
-                       return !Iconic(window) && !Iconic(rig.main.get()) &&
-                              Above(window, rig.main.get());
-                   }),
-                   "back with the main window, on top of it");
+            QVERIFY(WaitFor([&] {
+                return !Iconic(window) && !Iconic(rig.main.get()) && Above(window, rig.main.get());
+            }));
         };
         WhileOpen(rig, Row<QString>("window"), inside, CloseByTheWindowManager);
-        QVERIFY2(failures.isEmpty(), qPrintable(failures.join("; ")));
         QVERIFY(rig.main->isEnabled());
     }
 
-    void closingOptions_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<quint32>("end");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("good value: committed") << "fff" << 0xFFFu << "00FFF";
-        QTest::newRow("bad value: dropped, no box") << "fffff" << 0x1FFFFu << "1FFFF";
-    }
+    void options_data() { AddRows(kOptions); }
 
     // The close box with a value typed into a field and not yet left: a good one is committed,
-    // a bad one dropped without a word, and the main window takes the keyboard again.
-    void closingOptions() {
+    // a bad one dropped without a word, and the main window takes the keyboard again. The
+    // wheel over the dump turns the pages, one a notch.
+    void options() {
+        const auto& row = TheRow(kOptions);
         WindowRig rig("sim");
         QVERIFY(ShowMain(rig));
         Modals modals;
@@ -187,54 +167,33 @@ class DesktopTest : public QObject {
         QWidget* options = rig.options.get();
         QVERIFY(WaitFor([&] { return ActiveWindow() == options->winId(); }));
         auto* field = options->findChild<QLineEdit*>("BufferEnd");
-        Click(options, field->geometry().center());
-        QVERIFY(WaitFor([&] { return field->hasFocus(); }));
-        Run("xdotool", {"key", "--delay", "20", "End", "BackSpace", "BackSpace", "BackSpace",
-                        "BackSpace", "BackSpace"});
-        Run("xdotool", {"type", "--delay", "20", Row<QString>("typed")});
-        QVERIFY(WaitFor([&] { return field->text() == Row<QString>("typed"); }));
-        CloseByTheWindowManager(options);
-        QVERIFY(!options->isVisible());
-        QVERIFY(WaitFor([&] { return ActiveWindow() == rig.main->winId(); }));
-        QCOMPARE(modals.boxes, QStringList());
-        QTEST(rig.main->Model().BufferEnd, "end");
-        QTEST(field->text(), "shown");
-        QVERIFY(rig.main->isEnabled());
-    }
-
-    void wheel_data() {
-        QTest::addColumn<QString>("key");        // a paging key first, or none
-        QTest::addColumn<QStringList>("turns");  // xdotool's buttons: 4 up, 5 down
-        QTest::addColumn<QString>("range");
-        QTest::newRow("one notch down") << "" << QStringList{"5"} << "00100-001FF";
-        QTest::newRow("three notches down") << "" << QStringList{"5", "5", "5"} << "00300-003FF";
-        QTest::newRow("up on page 0 does nothing")
-            << "" << QStringList{"4", "4", "5"} << "00100-001FF";
-        QTest::newRow("up from the last page") << "End" << QStringList{"4"} << "1FE00-1FEFF";
-    }
-
-    // The wheel over the dump turns the pages, one a notch.
-    void wheel() {
-        WindowRig rig("sim");
-        QVERIFY(ShowMain(rig));
-        rig.Click("SetOptions");
-        QWidget* options = rig.options.get();
-        QVERIFY(WaitFor([&] { return ActiveWindow() == options->winId(); }));
         auto* range = options->findChild<QLabel*>("Range");
         auto* dump = options->findChild<QPlainTextEdit*>("REdit");
-        if (const QString key = Row<QString>("key"); !key.isEmpty()) {
+        if (!row.typed.isEmpty()) {
+            Click(options, field->geometry().center());
+            QVERIFY(WaitFor([&] { return field->hasFocus(); }));
+            Run("xdotool", QString("key --delay 20 End BackSpace BackSpace BackSpace BackSpace "
+                                   "BackSpace type --delay 20 %1")
+                               .arg(row.typed)
+                               .split(' '));
+            QVERIFY(WaitFor([&] { return field->text() == row.typed; }));
+        }
+        if (!row.key.isEmpty()) {
             QVERIFY(WaitFor([&] { return dump->hasFocus(); }));
-            Run("xdotool", {"key", key});
+            Run("xdotool", {"key", row.key});
             QVERIFY(WaitFor([&] { return range->text() == "1FF00-1FFFF"; }));
         }
-        for (const QString& button : Row<QStringList>("turns")) {
+        for (const QString& button : row.turns) {
             Click(options, dump->geometry().center(), button);
         }
         // Each row's last turn is the only one that shows its range.
-        QVERIFY2(WaitFor([&] { return range->text() == Row<QString>("range"); }),
-                 qPrintable(range->text()));
-        CloseByTheWindowManager(options);
-        QVERIFY(!options->isVisible());
+        QVERIFY2(WaitFor([&] { return range->text() == row.range; }), qPrintable(range->text()));
+        QVERIFY(CloseByTheWindowManager(options));
+        QVERIFY(WaitFor([&] { return ActiveWindow() == rig.main->winId(); }));
+        QCOMPARE(modals.boxes, QStringList());
+        QCOMPARE(rig.main->Model().BufferEnd, row.end);
+        QCOMPARE(field->text(), QString::number(row.end, 16).toUpper().rightJustified(5, '0'));
+        QVERIFY(rig.main->isEnabled());
     }
 };
 

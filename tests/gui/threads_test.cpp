@@ -12,11 +12,14 @@ namespace {
 
 const QStringList kSteps{"   Reading file ...", "   Writing data to emulator ...",
                          "   Verifying data ..."};
+constexpr Lamp kNone = Lamp::ButtonFace;  // the lamp as it was
 const QString kOk =
     "Information: " + QString::fromStdString(tarvex::DisplayText(tarvex::BatchRun::kSuccessText)) +
     " [OK]";
-QStringList Ran(const char* size, const char* countdown) {
-    return kSteps + QStringList{size, countdown};
+// The captions of a run that got through: the image's size and the RESET time.
+QStringList Ran(const QString& bytes, const QString& seconds) {
+    return kSteps +
+           QStringList{"   " + bytes + " bytes OK ...", "   RESET time left: " + seconds + 's'};
 }
 struct BatchRunRow {
     const char* name;
@@ -27,22 +30,14 @@ struct BatchRunRow {
     Lamp lamp;
 } const kBatchRun[] = {
     // clang-format off
-    {"file and type", "sim", {"@", "27010"},
-     Ran("   131072 bytes OK ...", "   RESET time left: 1.0s"), kOk, Lamp::Green},
-    {"with a port", "sim:0x278,0x378", {"@", "2764", "$378"},
-     Ran("   8192 bytes OK ...", "   RESET time left: 1.0s"), kOk, Lamp::Green},
-    {"non-standard port, reset time 0", "sim:0xD010", {"@", "27512", "0xD010", "0"},
-     Ran("   65536 bytes OK ...", "   RESET time left: 0.0s"), kOk, Lamp::Green},
-    {"type 2816", "sim", {"@", "2816"}, {},
-     "Error: Incorrect EPROM type   \" 2816 \" [Cancel]", Lamp::ButtonFace},
-    {"port 12G", "sim", {"@", "27010", "12G"}, {},
-     "Error: Incorrect Centronics port address   \" 12G \" [Cancel]", Lamp::ButtonFace},
-    {"missing file", "sim", {"missing.bin", "27010"}, {},
-     "Error: File not found   \" missing.bin \" [Cancel]", Lamp::ButtonFace},
-    {"reset 10001", "sim", {"@", "27010", "$378", "10001"}, {},
-     "Error: Reset time longer than 10s! [Cancel]", Lamp::ButtonFace},
-    {"verification error", "sim:0x378/bad=0x4321", {"@", "27010"}, kSteps,
-     "Error: Verification error [Cancel]", Lamp::Red},
+    {"file and type", "sim", {"@", "27010"}, Ran("131072", "1.0"), kOk, Lamp::Green},
+    {"with a port", "sim:0x278,0x378", {"@", "2764", "$378"}, Ran("8192", "1.0"), kOk, Lamp::Green},
+    {"port D010, reset time 0", "sim:0xD010", {"@", "27512", "0xD010", "0"}, Ran("65536", "0.0"), kOk, Lamp::Green},
+    {"type 2816", "sim", {"@", "2816"}, {}, "Error: Incorrect EPROM type   \" 2816 \" [Cancel]", kNone},
+    {"port 12G", "sim", {"@", "27010", "12G"}, {}, "Error: Incorrect Centronics port address   \" 12G \" [Cancel]", kNone},
+    {"missing file", "sim", {"missing.bin", "27010"}, {}, "Error: File not found   \" missing.bin \" [Cancel]", kNone},
+    {"reset 10001", "sim", {"@", "27010", "$378", "10001"}, {}, "Error: Reset time longer than 10s! [Cancel]", kNone},
+    {"verification error", "sim:0x378/bad=0x4321", {"@", "27010"}, kSteps, "Error: Verification error [Cancel]", Lamp::Red},
     // clang-format on
 };
 
