@@ -6,6 +6,11 @@ export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+case "$(cat /proc/cmdline)" in *ktest=device*)
+  . /device.sh
+  exit
+  ;;
+esac
 for module in parport parport_pc ppdev; do
   insmod /modules/$module.ko || echo "KTEST FAIL insmod $module"
 done

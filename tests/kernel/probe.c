@@ -5,6 +5,8 @@
 //   probe tryclaim DEV... MS   claim every DEV at once within MS milliseconds
 //   probe set DEV HEX          claim, write the control register, release, close
 //   probe inb PORT             the register's value straight from the port (no ppdev)
+//   probe mark PORT N          writes A5, then N, to the data register at PORT: the host's
+//                              library closes its record of the device there as mark N
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/ppdev.h>
@@ -39,7 +41,7 @@ static void Claim(int descriptor, const char* device) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: probe claim|hold|tryclaim|set|inb ...\n");
+        fprintf(stderr, "usage: probe claim|hold|tryclaim|set|inb|mark ...\n");
         return 2;
     }
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -51,6 +53,16 @@ int main(int argc, char** argv) {
             return 2;
         }
         printf("%02X\n", inb((unsigned short)port));
+        return 0;
+    }
+    if (strcmp(command, "mark") == 0 && argc > 3) {
+        unsigned long port = strtoul(argv[2], NULL, 0);
+        if (ioperm(port, 1, 1) != 0) {
+            fprintf(stderr, "probe: ioperm: %s\n", strerror(errno));
+            return 2;
+        }
+        outb(0xA5, (unsigned short)port);
+        outb((unsigned char)strtoul(argv[3], NULL, 0), (unsigned short)port);
         return 0;
     }
     if (strcmp(command, "tryclaim") == 0) {
