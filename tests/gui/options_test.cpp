@@ -77,8 +77,8 @@ struct OptionsDriver {
         const QKeyCombination key = QKeySequence(name)[0];
         QTest::keyClick(window.windowHandle(), key.key(), key.keyboardModifiers());
     }
-    // "Field=text": clicks into the field, replaces its text (not without "=") and presses
-    // `leave` ("Tab").
+    // "Field=text": clicks into the field, replaces its text and presses `leave` ("Tab"); a
+    // bare "Field" only takes the focus there.
     void Edit(const QString& edit, const QString& leave) {
         Activate();
         auto* field = Find(edit.section('=', 0, 0));
@@ -307,7 +307,7 @@ class OptionsTest : public QObject {
     void editing_data() { AddRows(kEditing); }
 
     // A bad value is refused with its message and the field shows its old text; the window
-    // is then loaded anew. A good one is committed and shown in full, and nothing is redrawn.
+    // is then loaded anew. A good one is committed and shown in full, on the same page.
     void editing() {
         const auto& row = TheRow(kEditing);
         WindowRig rig("sim");
