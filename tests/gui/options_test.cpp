@@ -200,6 +200,7 @@ struct EditingRow {
     // Ctrl+Backspace types DEL (7Fh), no hex key: refused, not taken for Backspace.
     {"Ctrl+Backspace refused", {"BufferEnd=1F"}, "Ctrl+Backspace", {kWarning}, kShown, kPage0},
     {"Ctrl+V refused", {"BufferEnd=1F"}, "Ctrl+V", {kWarning}, kShown, kPage0},
+    {"Ctrl+C refused", {"BufferEnd=1F"}, "Ctrl+C", {kWarning}, kShown, kPage0},
     {"blank refused", {"BufferEnd=1F"}, "Space", {kWarning}, kShown, kPage0},
     // Page Up and Page Down take the keyboard from any field back to the dump.
     {"Page Down in the start field", {"BufferStart"}, "PgDown", {}, kShown, "00400-004FF"},
