@@ -77,8 +77,8 @@ struct OptionsDriver {
         const QKeyCombination key = QKeySequence(name)[0];
         QTest::keyClick(window.windowHandle(), key.key(), key.keyboardModifiers());
     }
-    // "Field=text": clicks into the field, replaces its text (not without "=") and presses
-    // `leave` ("Tab").
+    // "Field=text": clicks into the field, replaces its text and presses `leave` ("Tab"); a
+    // bare "Field" only takes the focus there.
     void Edit(const QString& edit, const QString& leave) {
         Activate();
         auto* field = Find(edit.section('=', 0, 0));
@@ -200,6 +200,7 @@ struct EditingRow {
     // Ctrl+Backspace types DEL (7Fh), no hex key: refused, not taken for Backspace.
     {"Ctrl+Backspace refused", {"BufferEnd=1F"}, "Ctrl+Backspace", {kWarning}, kShown, kPage0},
     {"Ctrl+V refused", {"BufferEnd=1F"}, "Ctrl+V", {kWarning}, kShown, kPage0},
+    {"Ctrl+C refused", {"BufferEnd=1F"}, "Ctrl+C", {kWarning}, kShown, kPage0},
     {"blank refused", {"BufferEnd=1F"}, "Space", {kWarning}, kShown, kPage0},
     // Page Up and Page Down take the keyboard from any field back to the dump.
     {"Page Down in the start field", {"BufferStart"}, "PgDown", {}, kShown, "00400-004FF"},
@@ -307,7 +308,7 @@ class OptionsTest : public QObject {
     void editing_data() { AddRows(kEditing); }
 
     // A bad value is refused with its message and the field shows its old text; the window
-    // is then loaded anew. A good one is committed and shown in full, and nothing is redrawn.
+    // is then loaded anew. A good one is committed and shown in full, on the same page.
     void editing() {
         const auto& row = TheRow(kEditing);
         WindowRig rig("sim");
