@@ -105,7 +105,7 @@ device=$work/device
 rm -rf "$device"
 mkdir -p "$device"
 device_log=$work/console-device.log
-LD_PRELOAD=$work/tarvex/tests/kernel/libparport_sim.so TARVEX_KTEST_DEVICE=$device/port \
+LD_PRELOAD=$work/tarvex/sim/qemu/libparport_sim.so TARVEX_KTEST_DEVICE=$device/port \
   TARVEX_KTEST_MARKS=$device/marks TARVEX_KTEST_OUT=$device \
   boot "$device_log" ktest=device -parallel none \
   -chardev parallel,id=emulator,path="$device/port" \
