@@ -1,0 +1,37 @@
+# Finds the static Qt for Windows that scripts/qt-windows.sh builds into a cache outside the
+# clone, and sets up the cross build to use it with the host's moc, rcc and uic.
+# Sets TARVEX_QT_WINDOWS to its install folder, or leaves it empty when there is none.
+set(TARVEX_QT_WINDOWS "$ENV{TARVEX_QT_WINDOWS}" CACHE PATH
+    "Static Qt for mingw-w64 (scripts/qt-windows.sh); empty: look in the user's cache")
+set(qt_folder "${TARVEX_QT_WINDOWS}")
+if(NOT qt_folder)
+    if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+        set(cache "$ENV{XDG_CACHE_HOME}")
+    else()
+        set(cache "$ENV{HOME}/.cache")
+    endif()
+    # Only a finished build has its stamp; the newest version wins.
+    file(GLOB stamps "${cache}/tarvex/qt-windows-*/.tarvex-built-*")
+    if(stamps)
+        list(SORT stamps COMPARE NATURAL ORDER DESCENDING)
+        list(GET stamps 0 stamp)
+        get_filename_component(qt_folder "${stamp}" DIRECTORY)
+    endif()
+endif()
+if(NOT qt_folder OR NOT EXISTS "${qt_folder}/lib/cmake/Qt6/Qt6Config.cmake")
+    set(TARVEX_QT_WINDOWS_FOUND FALSE)
+    return()
+endif()
+set(TARVEX_QT_WINDOWS_FOUND TRUE)
+set(TARVEX_QT_WINDOWS_PREFIX "${qt_folder}")
+# What Qt's own cross toolchain file does, without its path to the toolchain Qt was built with.
+list(PREPEND CMAKE_PREFIX_PATH "${qt_folder}/lib/cmake")
+list(PREPEND CMAKE_FIND_ROOT_PATH "${qt_folder}")
+list(PREPEND CMAKE_MODULE_PATH "${qt_folder}/lib/cmake/Qt6/platforms")
+set(QT_HOST_PATH /usr)
+file(GLOB host_info LIST_DIRECTORIES true /usr/lib/*/cmake/Qt6HostInfo)
+if(NOT host_info)
+    message(FATAL_ERROR "Qt for Windows needs the host's Qt tools: install qt6-base-dev")
+endif()
+list(GET host_info 0 host_info)
+get_filename_component(QT_HOST_PATH_CMAKE_DIR "${host_info}" DIRECTORY)
