@@ -254,6 +254,7 @@ void TMain::SaveFileClick() {
 }
 
 void TMain::SaveDialogSelectionChange(const QString& filter) {
+    MatchEveryFileForStarDotStar(SaveDialog);
     KeepSuffixLowerCase(SaveDialog);
     if (presettingFilter_) {
         return;

@@ -53,10 +53,9 @@ static DialogAction Pick(const QString& filter, const QString& name, bool accept
         // Set at once: typed key by key, the completer may take a partial path as a folder.
         dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
         accept ? static_cast<QDialog&>(dialog).accept() : dialog.reject();
-        // Qt splits a filter's patterns at spaces only: each suffix must still be listed
-        // (preselected, or picked in the open dialog).
-        const bool open = dialog.acceptMode() == QFileDialog::AcceptOpen;
-        if (dialog.selectedNameFilter() == kSRecords && (open || filter.isEmpty())) {
+        // Qt splits a filter's patterns at spaces only: each suffix must still be listed,
+        // preselected or picked, in either dialog.
+        if (dialog.selectedNameFilter() == kSRecords) {
             QCOMPARE(dialog.findChild<QFileSystemModel*>()->nameFilters().join(' '),
                      "*.s19 *.s28 *.s37 *.srec *.mot");
         }
