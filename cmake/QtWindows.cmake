@@ -23,7 +23,7 @@ if(NOT qt_folder OR NOT EXISTS "${qt_folder}/lib/cmake/Qt6/Qt6Config.cmake")
     return()
 endif()
 set(TARVEX_QT_WINDOWS_FOUND TRUE)
-set(TARVEX_QT_WINDOWS_PREFIX "${qt_folder}")
+set(TARVEX_QT_WINDOWS_PREFIX "${qt_folder}" CACHE INTERNAL "The Qt for Windows in use")
 # What Qt's own cross toolchain file does, without its path to the toolchain Qt was built with.
 list(PREPEND CMAKE_PREFIX_PATH "${qt_folder}/lib/cmake")
 list(PREPEND CMAKE_FIND_ROOT_PATH "${qt_folder}")

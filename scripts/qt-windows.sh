@@ -18,7 +18,7 @@ version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null) || fail "looki
 upstream=${version%%+*}
 prefix=${TARVEX_QT_WINDOWS:-${XDG_CACHE_HOME:-$HOME/.cache}/tarvex/qt-windows-$upstream}
 stamp="$prefix/.tarvex-built-$version"
-if [ -f "$stamp" ]; then
+if [ -f "$stamp" ] && [ -f "$prefix/licenses/LGPL-3.0-only.txt" ]; then
     echo "$prefix"
     exit 0
 fi
@@ -100,5 +100,10 @@ if ! ninja -C "$build_dir" -j "$jobs" 2>&1 | tee "$work/build.log" | awk '
 fi
 step "installing into $prefix"
 cmake --install "$build_dir" >"$work/install.log" 2>&1 || fail "installing Qt"
+# What a program that links this Qt in must ship: its licences, and which file has which.
+mkdir -p "$prefix/licenses"
+cp "$source_dir"/LICENSES/*.txt "$prefix/licenses/" &&
+    cp "$source_dir/debian/copyright" "$prefix/licenses/qt6-base-copyright.txt" ||
+    fail "copying Qt's licence texts"
 touch "$stamp"
 echo "$prefix"

@@ -3,10 +3,16 @@
 # program on the simulated emulator under Xvfb and openbox, driven by its own keyboard
 # shortcuts as a user would (type 27256, Load From a sample image, Write, Options).
 # Usage: scripts/screenshots.sh [PATH_TO_Tarvex32]   (default: the dev build's)
+#        scripts/screenshots.sh PATH_TO_Tarvex32.exe   (under wine: docs/wine-*.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program=$(realpath "${1:-build/dev/app/Tarvex32}")
 out=$PWD/docs
+run=("$program") shots=
+if [[ $program == *.exe ]]; then
+  export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$PWD/build/windows-cross/wineprefix}
+  run=(wine64 "$program") shots=wine-
+fi
 for tool in xvfb-run openbox xdotool import; do
   command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (apt-get install xvfb openbox xdotool imagemagick)" >&2; exit 1; }
 done
@@ -35,7 +41,7 @@ open(sys.argv[1], "wb").write(image)
 PY
 
 cd "$scratch"
-TARVEX_IO=sim XDG_RUNTIME_DIR=$scratch "$program" >"$scratch/log" 2>&1 &
+TARVEX_IO=sim XDG_RUNTIME_DIR=$scratch "${run[@]}" >"$scratch/log" 2>&1 &
 main=$(xdotool search --sync --onlyvisible --name "Tarvex II Loader" | head -1)
 xdotool windowactivate --sync "$main"
 sleep 0.5
@@ -54,9 +60,9 @@ shoot() { # shoot WINDOW FILE: the window with its frame, as a small PNG
   convert "$scratch/shot.png" -strip -colors 128 "PNG8:$2"
   echo "screenshots: $2 ($(identify -format '%wx%h' "$2"), $(stat -c %s "$2") bytes)"
 }
-shoot "$main" "$out/main-window.png"
+shoot "$main" "$out/${shots}main-window.png"
 
 key alt+o # Options
 options=$(xdotool search --sync --onlyvisible --name "Tarvex II Options" | head -1)
 sleep 0.5
-shoot "$options" "$out/options-window.png"
+shoot "$options" "$out/${shots}options-window.png"
