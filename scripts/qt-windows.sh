@@ -93,9 +93,9 @@ jobs=${TARVEX_QT_JOBS:-$(nproc)}
 # One progress line every 50 steps, and ninja's failure lines.
 if ! ninja -C "$build_dir" -j "$jobs" 2>&1 | tee "$work/build.log" | awk '
     /^\[[0-9]+\/[0-9]+\]/ { gsub(/[][]/, "", $1); split($1, n, "/")
-        if (n[1] % 50 == 0 || n[1] == n[2]) printf "qt-windows: step %s of %s\n", n[1], n[2]
+        if (n[1] % 50 == 0 || n[1] == n[2]) { printf "qt-windows: step %s of %s\n", n[1], n[2]; fflush() }
         next }
-    /^FAILED:|: error:/ { print }' >&2; then
+    /^FAILED:|: error:/ { print; fflush() }' >&2; then
     fail "building Qt (log: $work/build.log)"
 fi
 step "installing into $prefix"
