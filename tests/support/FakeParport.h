@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,9 +30,8 @@ namespace tarvex::testing {
 //   has passed: EBUSY); a second claim of one open is EINVAL;
 // - register ioctls need the claim; PPRCONTROL gives bits 0-3 of the kernel's copy and
 //   PPWCONTROL changes bits 0-3 only; closing a claimed open releases it.
-// An emulator (sim::SimEmulator) may hang on a port; then the lines are its lines. Every call
-// is logged as "parport0 PPCLAIM". A request failed by `ioctlErrors` leaves junk where its
-// answer would go, as a variable never set.
+// An emulator (sim::SimEmulator) may hang on a port; then the lines are its lines. A request
+// failed by `ioctlErrors` leaves junk where its answer would go, as a variable never set.
 class FakeParport : public SystemCalls {
   public:
     struct Port {
@@ -46,6 +44,7 @@ class FakeParport : public SystemCalls {
         std::uint8_t status = 0x7F;  // without a device: a printer port with nothing attached
         std::unique_ptr<sim::SimEmulator> device{};
         int claimedBy = -1;  // descriptor
+        int claims = 0;      // that succeeded
     };
 
     // Ports named parport0, parport1, ... in this order.
@@ -79,10 +78,6 @@ class FakeParport : public SystemCalls {
         std::lock_guard lock(mutex);
         return static_cast<int>(
             std::count_if(files.begin(), files.end(), [](const File& file) { return file.open; }));
-    }
-    std::string TakeLog() {
-        std::lock_guard lock(mutex);
-        return std::exchange(log, std::string());
     }
 
     int ListDirectory(const std::string& path, std::vector<std::string>& names) override {
@@ -138,14 +133,12 @@ class FakeParport : public SystemCalls {
         }
         Release(file);
         file.open = false;
-        Log(file, "close");
         return 0;
     }
     int ClaimWithin(int descriptor, std::chrono::milliseconds) override {
         std::lock_guard lock(mutex);
         File& file = FileOf(descriptor);
         Port& port = PortOf(file);
-        Log(file, "PPCLAIM");
         if (file.claimed) {
             return -EINVAL;
         }
@@ -159,6 +152,7 @@ class FakeParport : public SystemCalls {
         Drive(port, 2, file.saved);
         file.claimed = true;
         port.claimedBy = descriptor;
+        ++port.claims;
         return 0;
     }
     int Ioctl(int descriptor, unsigned long request, void* argument) override {
@@ -166,14 +160,6 @@ class FakeParport : public SystemCalls {
         File& file = FileOf(descriptor);
         Port& port = PortOf(file);
         auto* byte = static_cast<unsigned char*>(argument);
-        static const std::map<unsigned long, std::string> names = {
-            {PPRELEASE, "PPRELEASE"},   {PPRDATA, "PPRDATA"}, {PPRSTATUS, "PPRSTATUS"},
-            {PPRCONTROL, "PPRCONTROL"}, {PPWDATA, "PPWDATA"}, {PPWCONTROL, "PPWCONTROL"}};
-        char value[4] = "";
-        if (request == PPWDATA || request == PPWCONTROL) {
-            std::snprintf(value, sizeof value, " %02X", *byte);
-        }
-        Log(file, names.at(request) + value);
         if (!file.open || !file.claimed) {
             return -EINVAL;  // ppdev: claim the port first
         }
@@ -194,8 +180,10 @@ class FakeParport : public SystemCalls {
                                 : port.status;
         } else if (request == PPRCONTROL) {
             *byte = port.control & 0x0F;
-        } else {
+        } else if (request == PPWCONTROL) {
             Drive(port, 2, static_cast<std::uint8_t>((port.control & 0xF0) | (*byte & 0x0F)));
+        } else {
+            return -ENOTTY;
         }
         return 0;
     }
@@ -230,13 +218,9 @@ class FakeParport : public SystemCalls {
             file.claimed = false;
         }
     }
-    void Log(const File& file, const std::string& call) {
-        log += (log.empty() ? "" : ", ") + PortOf(file).name + " " + call;
-    }
 
     std::mutex mutex;
     std::vector<File> files;
-    std::string log;
 };
 
 // A TIoPort over the fake, opened.
