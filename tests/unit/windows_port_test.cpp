@@ -25,6 +25,27 @@ constexpr const char* kCurrent = "C:\\TARVEX";
 constexpr const char* kSystem = "C:\\WINDOWS\\system32";
 constexpr std::uint32_t kGenericRead = 0x80000000, kGenericWrite = 0x40000000;
 
+struct Case {
+    const char* name;
+    char backend = 'd';          // 'd' driver, 'i' inpout, 'f' the first of them that opens
+    std::uint32_t platform = 2;  // 1: 9x (4.10)
+    const char* before = "";     // the service Ioport: "" (absent), "stopped" or "running"
+    bool fileHere = true;  // Ioport.sys in the current folder (else only in the system folder)
+    bool admin = true;     // else the service manager refuses (5)
+    bool vxd = false, vxdInSystem = false;   // \\.\ioport.vxd opens as it is, or by full path
+    bool dll = false, dllDriverOpen = true;  // the InpOut DLL loads; IsInpOutDriverOpen
+    bool dlPort = true;                      // DlPort* exports, else only Inp32/Out32
+    const char* failing = "";                // this call fails once while opening with `error`
+    std::uint32_t error = 0;                 // of the open (0: opens)
+    std::string message = "";                // in FailureMessage(); "": "textERROR" when it fails
+    int pending = 0;       // after the open the service reports pending so many times
+    bool reopen = false;   // closed and opened again: the service exists and runs (1073, 1056)
+    const char* end = "";  // FakeWindows::Order() at the end
+    const char* failingAtEnd = "";  // this call fails once while releasing
+    const char* after = nullptr;    // what is left of the service, if not as before
+    friend void PrintTo(const Case& row, std::ostream* out) { *out << row.name; }
+};
+
 // Like Windows: a service database that outlives the program, a device that opens only while
 // its service runs, handles that must each be closed once and serve only the rights they were
 // opened with, and last error set by each failing call. A service deleted while it runs or is
@@ -46,9 +67,7 @@ struct FakeWindows : WindowsCalls {
     std::map<std::string, Service> services;
     std::set<std::string> files;
     std::map<std::string, std::uint32_t> failures;
-    bool vxdLoaded = false, vxdInSystem = false;  // \\.\ioport.vxd opens as it is, or by full path
-    bool dllPresent = false, dllDriverOpen = true;  // the InpOut DLL loads; IsInpOutDriverOpen
-    bool dllHasDlPort = true;                       // DlPort* exports, else only Inp32/Out32
+    Case world{};          // the VxD, the DLL, the rights
     int pendingPolls = 0;  // a service still starting reports so this many times
     std::uint32_t slept = 0;
     std::map<std::uint16_t, std::uint8_t> ports;
@@ -58,7 +77,7 @@ struct FakeWindows : WindowsCalls {
     std::uint32_t error = 0;
 
     static inline FakeWindows* current = nullptr;  // for the DLL's exports, plain functions
-    FakeWindows() { current = this; }
+    explicit FakeWindows(const Case& c = {}) : world(c) { current = this; }
     ~FakeWindows() override { current = nullptr; }
 
     // Names the call; true when `failures` fails it this time.
@@ -98,7 +117,7 @@ struct FakeWindows : WindowsCalls {
     bool FileExists(const std::string& path) override { return files.count(path) > 0; }
 
     Handle OpenSCManager(std::uint32_t access) override {
-        return Fails("OpenSCManager") ? 0 : Give('M', "", access);
+        return Fails("OpenSCManager") ? 0 : world.admin ? Give('M', "", access) : Fail(5);
     }
     Handle CreateService(Handle manager, const std::string& name, const std::string& display,
                          std::uint32_t access, std::uint32_t type, std::uint32_t start,
@@ -153,8 +172,8 @@ struct FakeWindows : WindowsCalls {
         const bool opens =
             ((path == "\\\\.\\Ioport" && disposition == 3 && services.count("Ioport") &&
               services["Ioport"].running) ||
-             (path == "\\\\.\\ioport.vxd" && vxdLoaded) ||
-             (path == std::string("\\\\.\\") + kSystem + "\\ioport.vxd" && vxdInSystem));
+             (path == "\\\\.\\ioport.vxd" && world.vxd) ||
+             (path == std::string("\\\\.\\") + kSystem + "\\ioport.vxd" && world.vxdInSystem));
         return opens ? Give('D', path, access) : (Fail(2), kInvalidHandle);
     }
     bool CloseHandle(Handle handle) override { return Close("CloseHandle", handle, 'D'); }
@@ -183,7 +202,7 @@ struct FakeWindows : WindowsCalls {
 
     Handle LoadLibrary(const std::string& name) override {
         Fails("LoadLibrary");
-        return dllPresent ? Give('L', name) : Fail(126);
+        return world.dll ? Give('L', name) : Fail(126);
     }
     // The DLL's exports, plain functions over the ports.
     void* GetProcAddress(Handle module, const std::string& name) override {
@@ -191,7 +210,7 @@ struct FakeWindows : WindowsCalls {
         using Write = void (*)(std::uint16_t, std::uint8_t);
         static const std::map<std::string, void*> exports = {
             {"IsInpOutDriverOpen",
-             reinterpret_cast<void*>(+[]() -> int { return current->dllDriverOpen; })},
+             reinterpret_cast<void*>(+[]() -> int { return current->world.dllDriverOpen; })},
             {"DlPortReadPortUchar",
              reinterpret_cast<void*>(Read([](std::uint16_t at) { return current->ports[at]; }))},
             {"DlPortWritePortUchar",
@@ -204,7 +223,7 @@ struct FakeWindows : WindowsCalls {
              })}};
         const auto found = exports.find(name);
         if (!Is(module, 'L') || found == exports.end() ||
-            (!dllHasDlPort && name.rfind("DlPort", 0) == 0)) {
+            (!world.dlPort && name.rfind("DlPort", 0) == 0)) {
             return Fail(127), nullptr;
         }
         return found->second;
@@ -227,25 +246,6 @@ struct FakeWindows : WindowsCalls {
     }
 };
 
-struct Case {
-    const char* name;
-    char backend = 'd';          // 'd' driver, 'i' inpout, 'f' the first of them that opens
-    std::uint32_t platform = 2;  // 1: 9x (4.10)
-    const char* before = "";     // the service Ioport: "" (absent), "stopped" or "running"
-    bool fileHere = true;  // Ioport.sys in the current folder (else only in the system folder)
-    bool vxd = false, vxdInSystem = false, dll = false, dllDriverOpen = true, dlPort = true;
-    const char* failing = "";  // this call fails once while opening with `code`
-    std::uint32_t code = 0;
-    std::uint32_t error = 0;   // of the open (0: opens)
-    std::string message = "";  // in FailureMessage(); "": "textERROR" when it fails
-    int pending = 0;           // after the open the service reports pending so many times
-    bool reopen = false;       // closed and opened again: the service exists and runs (1073, 1056)
-    const char* end = "";      // FakeWindows::Order() at the end
-    const char* failingAtEnd = "";  // this call fails once while releasing
-    const char* after = nullptr;    // what is left of the service, if not as before
-    friend void PrintTo(const Case& row, std::ostream* out) { *out << row.name; }
-};
-
 class WindowsBackends : public ::testing::TestWithParam<Case> {};
 
 // Each backend, and the first of them that opens, on 9x and NT: the open, a write of 0x378,
@@ -254,7 +254,7 @@ class WindowsBackends : public ::testing::TestWithParam<Case> {};
 // handle). Whatever step failed, every handle is closed and the system left as it was found.
 TEST_P(WindowsBackends, OpenAccessAndCloseLeaveTheSystemAsItWasFound) {
     const Case& c = GetParam();
-    auto windows = std::make_shared<FakeWindows>();
+    auto windows = std::make_shared<FakeWindows>(c);
     windows->platform = c.platform, windows->major = c.platform == 1 ? 4 : 10;
     windows->minor = c.platform == 1 ? 10 : 0;
     const std::string image = std::string(c.fileHere ? kCurrent : kSystem) + "\\Ioport.sys";
@@ -262,10 +262,7 @@ TEST_P(WindowsBackends, OpenAccessAndCloseLeaveTheSystemAsItWasFound) {
     if (*c.before) {
         windows->services["Ioport"] = {image, "Ioport", 1, 3, 1, *c.before == 'r'};
     }
-    windows->failures[c.failing] = c.code;
-    windows->vxdLoaded = c.vxd, windows->vxdInSystem = c.vxdInSystem;
-    windows->dllPresent = c.dll, windows->dllDriverOpen = c.dllDriverOpen;
-    windows->dllHasDlPort = c.dlPort, windows->ports[0x379] = 0x87;
+    windows->failures[c.failing] = c.error, windows->ports[0x379] = 0x87;
     std::vector<std::unique_ptr<PortBackend>> tries;
     tries.push_back(MakeDriverBackend(windows));
     tries.push_back(MakeInpoutBackend(windows, "inpoutx64.dll"));
@@ -333,19 +330,20 @@ const Case kCases[] = {
     {.name = "ImagePathFromTheSystemFolderWithoutAFileHere", .fileHere = false, .end = kEnd},
     {.name = "ExistingStoppedIsStartedAndStoppedNotDeleted", .before = "stopped",
      .end = "CloseHandle ControlService "},
-    {.name = "ExistingRunningIsNeitherStoppedNorDeleted", .before = "running", .end = "CloseHandle "},
-    {.name = "OpenSCManagerFails", .failing = "OpenSCManager", .code = 5, .error = 5},
-    {.name = "CreateServiceFails", .failing = "CreateService", .code = 1078, .error = 1078},
-    {.name = "OpenServiceFails", .failing = "OpenService", .code = 1060, .error = 1060, .end = kUndo},
-    {.name = "StartServiceFails", .failing = "StartService", .code = 577, .error = 577, .end = kUndo},
-    {.name = "CreateFileFails", .failing = "CreateFile", .code = 5, .error = 5, .end = kUndo},
+    {.name = "ExistingRunningIsNeitherStoppedNorDeleted", .before = "running",
+     .end = "CloseHandle "},
+    {.name = "OpenSCManagerFails", .failing = "OpenSCManager", .error = 5},
+    {.name = "CreateServiceFails", .failing = "CreateService", .error = 1078},
+    {.name = "OpenServiceFails", .failing = "OpenService", .error = 1060, .end = kUndo},
+    {.name = "StartServiceFails", .failing = "StartService", .error = 577, .end = kUndo},
+    {.name = "CreateFileFails", .failing = "CreateFile", .error = 5, .end = kUndo},
     // The stop cannot reach the service: the delete still runs, and marks it.
     {.name = "AStepOfTheReleaseFailingDoesNotStopTheRest", .end = "CloseHandle DeleteService ",
      .failingAtEnd = "OpenService", .after = "marked"},
     // The start timed out: the service is deleted once stopped, else marked after ten seconds.
-    {.name = "StillStartingIsDeletedOnceStopped", .failing = "StartService", .code = 1053,
-     .error = 1053, .pending = 3, .end = kUndo},
-    {.name = "StartingForGoodIsMarked", .failing = "StartService", .code = 1053, .error = 1053,
+    {.name = "StillStartingIsDeletedOnceStopped", .failing = "StartService", .error = 1053,
+     .pending = 3, .end = kUndo},
+    {.name = "StartingForGoodIsMarked", .failing = "StartService", .error = 1053,
      .pending = 1000, .end = kUndo, .after = "marked"},
     {.name = "CreatedIsRemovedAlsoAfterAReopenFoundIt", .fileHere = false, .reopen = true,
      .end = kEnd},
@@ -354,13 +352,13 @@ const Case kCases[] = {
     {.name = "VxDNowhere", .platform = 1, .error = 2, .message = kDriverFailureHint},
     {.name = "DlPortExports", .backend = 'i', .dll = true},
     {.name = "OnlyInp32AndOut32", .backend = 'i', .dll = true, .dlPort = false},
-    {.name = "MissingDll", .backend = 'i', .error = 126, .message = "cannot load inpoutx64.dll: text126"},
+    {.name = "MissingDll", .backend = 'i', .error = 126,
+     .message = "cannot load inpoutx64.dll: text126"},
     {.name = "DllsDriverDidNotOpen", .backend = 'i', .dll = true, .dllDriverOpen = false,
      .error = 31, .message = "inpoutx64.dll loaded, but its driver did not open"},
-    {.name = "NoRightsTheDll", .backend = 'f', .before = "stopped", .dll = true,
-     .failing = "OpenSCManager", .code = 5},
-    {.name = "NoRightsAndNoDll", .backend = 'f', .before = "stopped", .failing = "OpenSCManager",
-     .code = 5, .error = 126, .message = kNeither},
+    {.name = "NoRightsTheDll", .backend = 'f', .before = "stopped", .admin = false, .dll = true},
+    {.name = "NoRightsAndNoDll", .backend = 'f', .before = "stopped", .admin = false,
+     .error = 126, .message = kNeither},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Cases, WindowsBackends, ::testing::ValuesIn(kCases),
@@ -375,20 +373,16 @@ TEST(DriverService, NeverOpenedLeavesARunningServiceAlone) {
     EXPECT_EQ(windows->Left(), "running");
 }
 
-TEST(DriverVersion, KindAndPath) {
+// The service on NT 4 and every later NT, the VxD everywhere else.
+TEST(DriverVersion, TheServiceFromNt4OnTheVxdBefore) {
     // clang-format off
-    const std::tuple<const char*, unsigned, unsigned, unsigned, OSKind, bool> rows[] = {
-        {"Win32s", 0, 3, 11, OSKind::osWin32s, false}, {"Win95", 1, 4, 0, OSKind::osWin95, false},
-        {"Win98", 1, 4, 10, OSKind::osWin98, false}, {"WinME", 1, 4, 90, OSKind::osWinME, false},
-        {"NT351", 2, 3, 51, OSKind::osUnknown, false}, {"NT4", 2, 4, 0, OSKind::osWinNT4, true},
-        {"Windows2000", 2, 5, 0, OSKind::osWinNT5, true},
-        {"Vista", 2, 6, 0, OSKind::osWinNT6, true},
-        {"Windows11", 2, 10, 0, OSKind::osWinNT6, true}};
+    const std::tuple<const char*, unsigned, unsigned, unsigned, bool> rows[] = {
+        {"Win32s", 0, 3, 11, false}, {"Win95", 1, 4, 0, false}, {"Win98", 1, 4, 10, false},
+        {"WinME", 1, 4, 90, false}, {"NT351", 2, 3, 51, false}, {"NT4", 2, 4, 0, true},
+        {"Windows2000", 2, 5, 0, true}, {"Vista", 2, 6, 0, true}, {"Windows11", 2, 10, 0, true}};
     // clang-format on
-    for (const auto& [name, platform, major, minor, kind, service] : rows) {
+    for (const auto& [name, platform, major, minor, service] : rows) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(OSKindOf(platform, major, minor), kind);
-        EXPECT_EQ(TakesServicePath(kind), service);
         auto windows = std::make_shared<FakeWindows>();
         windows->platform = platform, windows->major = major, windows->minor = minor;
         OpenFailure failure;
