@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,28 +30,30 @@ namespace tarvex::testing {
 //   has passed: EBUSY); a second claim of one open is EINVAL;
 // - register ioctls need the claim; PPRCONTROL gives bits 0-3 of the kernel's copy and
 //   PPWCONTROL changes bits 0-3 only; closing a claimed open releases it.
-// An emulator (sim::SimEmulator) may hang on a port; then the lines are its lines. Every call
-// is logged as "parport0 PPCLAIM". A request failed by `ioctlErrors` leaves junk where its
-// answer would go, as a variable never set.
+// An emulator (sim::SimEmulator) may hang on a port; then the lines are its lines. A request
+// failed by `ioctlErrors` leaves junk where its answer would go, as a variable never set.
 class FakeParport : public SystemCalls {
   public:
     struct Port {
         std::uint16_t base = 0;
-        std::string name;        // in /proc and /dev
-        std::string baseAddr{};  // its base-addr file; empty: "BASE\t0\n"
+        std::string name;      // in /proc and /dev
+        std::string baseAddr;  // its base-addr file
         bool interrupt = false;
         bool heldElsewhere = false;          // another program has it claimed
         std::uint8_t data = 0, control = 0;  // control as the lines show it
         std::uint8_t status = 0x7F;  // without a device: a printer port with nothing attached
         std::unique_ptr<sim::SimEmulator> device{};
         int claimedBy = -1;  // descriptor
+        int claims = 0;      // that succeeded
     };
 
     // Ports named parport0, parport1, ... in this order.
     explicit FakeParport(const std::vector<std::uint16_t>& bases = {0x378, 0x278}) {
         for (const std::uint16_t base : bases) {
-            ports.push_back(std::make_unique<Port>(
-                Port{.base = base, .name = "parport" + std::to_string(ports.size())}));
+            ports.push_back(
+                std::make_unique<Port>(Port{.base = base,
+                                            .name = "parport" + std::to_string(ports.size()),
+                                            .baseAddr = std::to_string(base) + "\t0\n"}));
         }
     }
 
@@ -80,10 +81,6 @@ class FakeParport : public SystemCalls {
         return static_cast<int>(
             std::count_if(files.begin(), files.end(), [](const File& file) { return file.open; }));
     }
-    std::string TakeLog() {
-        std::lock_guard lock(mutex);
-        return std::exchange(log, std::string());
-    }
 
     int ListDirectory(const std::string& path, std::vector<std::string>& names) override {
         if (path != "/proc" || noProc) {
@@ -100,8 +97,7 @@ class FakeParport : public SystemCalls {
     int ReadFile(const std::string& path, std::string& content) override {
         for (const auto& port : ports) {
             if (path == "/proc/" + port->name + "/base-addr") {
-                content =
-                    port->baseAddr.empty() ? std::to_string(port->base) + "\t0\n" : port->baseAddr;
+                content = port->baseAddr;
                 return 0;
             }
         }
@@ -115,40 +111,30 @@ class FakeParport : public SystemCalls {
     }
     int Open(const std::string& path, int flags) override {
         std::lock_guard lock(mutex);
-        if (flags != (O_RDWR | O_CLOEXEC)) {
-            return -EINVAL;
+        const auto error = openErrors.find(path);
+        const auto port = std::find_if(ports.begin(), ports.end(), [&](const auto& each) {
+            return path == "/dev/" + each->name;
+        });
+        if (flags != (O_RDWR | O_CLOEXEC) || error != openErrors.end() || port == ports.end()) {
+            return flags != (O_RDWR | O_CLOEXEC) ? -EINVAL
+                   : error != openErrors.end()   ? -error->second
+                                                 : -ENOENT;
         }
-        if (const auto error = openErrors.find(path); error != openErrors.end()) {
-            return -error->second;
-        }
-        for (std::size_t n = 0; n < ports.size(); ++n) {
-            if (path == "/dev/" + ports[n]->name) {
-                files.push_back(
-                    {static_cast<int>(n), std::uint8_t(ports[n]->interrupt ? 0x1C : 0x0C)});
-                return static_cast<int>(files.size()) - 1;
-            }
-        }
-        return -ENOENT;
+        files.push_back({port->get(), std::uint8_t((*port)->interrupt ? 0x1C : 0x0C)});
+        return static_cast<int>(files.size()) - 1;
     }
     int Close(int descriptor) override {
         std::lock_guard lock(mutex);
-        File& file = FileOf(descriptor);
-        if (!file.open) {
-            return -EBADF;
-        }
-        Release(file);
-        file.open = false;
-        Log(file, "close");
-        return 0;
+        File* file = FileOf(descriptor);
+        return file ? (Release(*file), file->open = false, 0) : -EBADF;
     }
     int ClaimWithin(int descriptor, std::chrono::milliseconds) override {
         std::lock_guard lock(mutex);
-        File& file = FileOf(descriptor);
-        Port& port = PortOf(file);
-        Log(file, "PPCLAIM");
-        if (file.claimed) {
-            return -EINVAL;
+        File* file = FileOf(descriptor);
+        if (!file || file->claimed) {
+            return file ? -EINVAL : -EBADF;
         }
+        Port& port = *file->port;
         if (port.heldElsewhere || port.claimedBy >= 0) {
             ++busyClaims;
             for (const auto& other : ports) {  // kept from others for the whole wait
@@ -156,46 +142,39 @@ class FakeParport : public SystemCalls {
             }
             return -EBUSY;
         }
-        Drive(port, 2, file.saved);
-        file.claimed = true;
+        Drive(port, 2, file->saved);
+        file->claimed = true;
         port.claimedBy = descriptor;
+        ++port.claims;
         return 0;
     }
     int Ioctl(int descriptor, unsigned long request, void* argument) override {
         std::lock_guard lock(mutex);
-        File& file = FileOf(descriptor);
-        Port& port = PortOf(file);
+        File* file = FileOf(descriptor);
+        if (!file || !file->claimed) {
+            return file ? -EINVAL : -EBADF;  // ppdev: claim the port first
+        }
+        Port& port = *file->port;
         auto* byte = static_cast<unsigned char*>(argument);
-        static const std::map<unsigned long, std::string> names = {
-            {PPRELEASE, "PPRELEASE"},   {PPRDATA, "PPRDATA"}, {PPRSTATUS, "PPRSTATUS"},
-            {PPRCONTROL, "PPRCONTROL"}, {PPWDATA, "PPWDATA"}, {PPWCONTROL, "PPWCONTROL"}};
-        char value[4] = "";
-        if (request == PPWDATA || request == PPWCONTROL) {
-            std::snprintf(value, sizeof value, " %02X", *byte);
-        }
-        Log(file, names.at(request) + value);
-        if (!file.open || !file.claimed) {
-            return -EINVAL;  // ppdev: claim the port first
-        }
+        const bool read = request == PPRDATA || request == PPRSTATUS || request == PPRCONTROL;
         if (const auto error = ioctlErrors.find(request); error != ioctlErrors.end()) {
-            if (request == PPRDATA || request == PPRSTATUS || request == PPRCONTROL) {
+            if (read) {
                 *byte = 0xEE;
             }
             return -error->second;
         }
         if (request == PPRELEASE) {
-            Release(file);
-        } else if (request == PPRDATA) {
-            *byte = port.data;
-        } else if (request == PPWDATA) {
-            Drive(port, 0, *byte);
-        } else if (request == PPRSTATUS) {
-            *byte = port.device ? port.device->Read(static_cast<std::uint16_t>(port.base + 1))
-                                : port.status;
-        } else if (request == PPRCONTROL) {
-            *byte = port.control & 0x0F;
+            Release(*file);
+        } else if (read) {
+            *byte = request == PPRDATA      ? port.data
+                    : request == PPRCONTROL ? port.control & 0x0F
+                    : port.device ? port.device->Read(static_cast<std::uint16_t>(port.base + 1))
+                                  : port.status;
+        } else if (request == PPWDATA || request == PPWCONTROL) {
+            Drive(port, request == PPWDATA ? 0 : 2,
+                  request == PPWDATA ? *byte : (port.control & 0xF0) | (*byte & 0x0F));
         } else {
-            Drive(port, 2, static_cast<std::uint8_t>((port.control & 0xF0) | (*byte & 0x0F)));
+            return -ENOTTY;
         }
         return 0;
     }
@@ -210,33 +189,34 @@ class FakeParport : public SystemCalls {
 
   private:
     struct File {
-        int port = 0;
-        std::uint8_t saved = 0;  // the kernel's initial state until a release saves the lines
+        Port* port;
+        std::uint8_t saved;  // the kernel's initial state until a release saves the lines
         bool open = true, claimed = false;
     };
 
-    File& FileOf(int descriptor) { return files.at(static_cast<std::size_t>(descriptor)); }
-    Port& PortOf(const File& file) { return *ports.at(static_cast<std::size_t>(file.port)); }
-    void Drive(Port& port, int offset, std::uint8_t value) {  // data (0) or control (2)
-        (offset == 0 ? port.data : port.control) = value;
+    // An open file of this descriptor, else nullptr (EBADF).
+    File* FileOf(int descriptor) {
+        const auto index = static_cast<std::size_t>(descriptor);
+        return descriptor >= 0 && index < files.size() && files[index].open ? &files[index]
+                                                                            : nullptr;
+    }
+    void Drive(Port& port, int offset, int value) {  // data (0) or control (2)
+        (offset == 0 ? port.data : port.control) = static_cast<std::uint8_t>(value);
         if (port.device) {
-            port.device->Write(static_cast<std::uint16_t>(port.base + offset), value);
+            port.device->Write(static_cast<std::uint16_t>(port.base + offset),
+                               static_cast<std::uint8_t>(value));
         }
     }
     void Release(File& file) {
         if (file.claimed) {
-            file.saved = PortOf(file).control;
-            PortOf(file).claimedBy = -1;
+            file.saved = file.port->control;
+            file.port->claimedBy = -1;
             file.claimed = false;
         }
-    }
-    void Log(const File& file, const std::string& call) {
-        log += (log.empty() ? "" : ", ") + PortOf(file).name + " " + call;
     }
 
     std::mutex mutex;
     std::vector<File> files;
-    std::string log;
 };
 
 // A TIoPort over the fake, opened.
