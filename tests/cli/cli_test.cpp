@@ -203,6 +203,11 @@ class CliTest : public ::testing::Test {
         EXPECT_THAT(result.err, HasSubstr(err)) << args;
         return result;
     }
+    // `bytes` as the file `name`, in the format its name says.
+    void Convert(const std::string& bytes, const std::string& name) const {
+        WriteText(work_ / "edit.bin", bytes);
+        Expect(nullptr, "convert edit.bin " + name + " --type 2764", 0);
+    }
     pid_t Start(const char* io, const std::string& args) const {
         return Spawn(io, "exec \"$T\" " + args, nullptr, "started");
     }
@@ -356,18 +361,15 @@ TEST_P(CliStatusTest, ExitsWithItsClassSaysWhyAndLeavesResetAsItShould) {
     EXPECT_FALSE(fs::remove(work_ / "trace.txt") && (row.status == 2 || row.status == 4));
     EXPECT_TRUE(row.status == 0 || Names() == before) << "a file was left behind";
     EXPECT_EQ(ReadText(work_ / "old.bin"), "old");
-    if (row.usage) {
-        // The hint names the help of the command given, if any.
+    if (row.usage) {  // one line, then the help of the command given, if any
         std::smatch command;
         std::regex_search(
             row.args, command,
             std::regex("(^| )(detect|write|read|verify|dump|reset|test|convert)( |$)"));
+        const std::string help = command.empty() ? "" : command[2].str() + " ";
         EXPECT_EQ(result.out, "");
-        EXPECT_THAT(result.err, ::testing::MatchesRegex("tarvex: [^\n]+\n[^\n]+\n"));
-        EXPECT_THAT(
-            result.err,
-            ::testing::EndsWith("Try 'tarvex " + (command.empty() ? "" : command[2].str() + " ") +
-                                "--help' for more information.\n"));
+        EXPECT_THAT(result.err, ::testing::MatchesRegex("tarvex: [^\n]+\nTry 'tarvex " + help +
+                                                        "--help' for more information\\.\n"));
     }
 }
 
@@ -766,8 +768,6 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliStatusTest, ::testing::Values(
       "--hex-base applies to HEX and S-record files"),
     U("HexBaseBeyondSegments", "read x.hex --type 27010 --hex-base F0000",
       "do not fit Intel HEX extended segment records"),
-    U("HexBaseNotHex", "convert a.hex b.hex --type 2764 --hex-base E00G",
-      "'E00G' is not a hexadecimal address"),
     U("WriteResetTooLong", "write image.bin --type 2764 --reset-ms 10001",
       "'10001' is longer than 10 s (10000 ms)"),
     U("WriteStartBeyondType", "write image.bin --type 2764 --start 2000",
@@ -787,7 +787,6 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliStatusTest, ::testing::Values(
       "'now' is not a RESET action (use hold, release, toggle or pulse)"),
     U("ResetHoldTakesNoTime", "reset hold 5", "reset hold does not take '5'"),
     U("ResetPulseNegative", "reset pulse -5", "'-5' is negative"),
-    U("ResetPulseTooLong", "reset pulse '$2711'", "'$2711' is longer than 10 s"),
     U("ResetGetsImageOption", "reset hold --format hex", "option --format does not apply to reset"),
     U("TestUnknown", "test cpu", "'cpu' is not a test (use memory or signals)"),
     U("TestSignalsWithoutLines", "test signals", "test signals needs --lines"),
@@ -804,8 +803,6 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliStatusTest, ::testing::Values(
     U("ConvertMissingOutput", "convert image.bin --type 2764", "OUTPUT is required"),
     U("ConvertTypeBeyond16Bits", "convert image.bin o.bin --type '$10000'",
       "'$10000' is not an EPROM type"),
-    U("ConvertUnknownFormat", "convert image.bin o.hex --type 2764 --to mot",
-      "'mot' is not a file format"),
     U("ConvertGetsPortAfter", "convert image.bin o.bin --type 2764 --port '$378'",
       "option --port does not apply to convert"),
     U("ConvertGetsIoBefore", "--io sim convert image.bin o.bin --type 2764",
@@ -832,24 +829,20 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliStatusTest, ::testing::Values(
 // Ctrl-C ends the loop with the last cycle's outcome.
 TEST_F(CliTest, WatchPutsEveryEditIntoTheEmulatorAndNoBrokenOne) {
     std::string bytes = RandomBytes(0x2000, 5);
-    const auto hexOf = [&](const std::string& name) {
-        WriteText(work_ / "edit.bin", bytes);
-        Expect(nullptr, "convert edit.bin " + name + " --type 2764 --to xhex", 0);
-    };
     const auto flip = [&](std::size_t from, std::size_t to) {
         for (std::size_t at = from; at < to; ++at) {
             bytes[at] = static_cast<char>(~bytes[at]);
         }
     };
-    hexOf("fw.hex");
+    Convert(bytes, "fw.hex");
     const pid_t watch = Start("sim", "write fw.hex --type 2764 --watch --reset-ms 0");
     ASSERT_TRUE(WaitFor("watching", 1));
     flip(0x100, 0x110);  // written in place
-    hexOf("next.hex");
+    Convert(bytes, "next.hex");
     WriteText(work_ / "fw.hex", ReadText(work_ / "next.hex"));
     ASSERT_TRUE(WaitFor(" fw.hex: ", 1)) << ReadText(base_ / "started.err");
     flip(0x1000, 0x2000);  // replaced by rename
-    hexOf("fw.hex");
+    Convert(bytes, "fw.hex");
     ASSERT_TRUE(WaitFor(" fw.hex: ", 2)) << ReadText(base_ / "started.err");
     std::string broken = ReadText(work_ / "fw.hex");  // a checksum off by one
     broken[42] = broken[42] == '0' ? '1' : '0';
@@ -866,20 +859,16 @@ TEST_F(CliTest, WatchPutsEveryEditIntoTheEmulatorAndNoBrokenOne) {
     EXPECT_THAT(out, HasSubstr("fw.hex: does not load; the emulator keeps the last image written"));
     EXPECT_THAT(ReadText(base_ / "started.err"),
                 HasSubstr("fw.hex: Invalid file structure , line #1"));
-    WriteText(work_ / "good.bin", bytes);
-    Expect("sim", "verify good.bin --type 2764", 0);
+    Expect("sim", "verify edit.bin --type 2764", 0);  // the last image that loaded
 }
 
 // The edit loop against a slow emulator: an edit made during the first write is not lost, a
 // file written in two steps is loaded once, whole, and each cycle is an event.
 TEST_F(CliTest, WatchLosesNoEditAndLoadsNoHalfFile) {
-    const std::string first = RandomBytes(0x2000, 11);
-    std::string second = first;
-    second[0x40] = static_cast<char>(~second[0x40]);
-    WriteText(work_ / "first.bin", first);
-    WriteText(work_ / "second.bin", second);
-    Expect(nullptr, "convert first.bin first.s19 --type 2764", 0);
-    Expect(nullptr, "convert second.bin second.s19 --type 2764", 0);
+    std::string bytes = RandomBytes(0x2000, 11);
+    Convert(bytes, "first.s19");
+    bytes[0x40] = static_cast<char>(~bytes[0x40]);
+    Convert(bytes, "second.s19");
     WriteText(work_ / "fw.s19", ReadText(work_ / "first.s19"));
     // A few microseconds an access (more as the sleeps go): the first write and verify take
     // seconds.
@@ -904,7 +893,7 @@ TEST_F(CliTest, WatchLosesNoEditAndLoadsNoHalfFile) {
     EXPECT_THAT(ReadText(base_ / "started.out"),
                 HasSubstr("{\"event\":\"cycle\",\"file\":\"fw.s19\",\"changed\":1,"
                           "\"runs\":1,\"written\":\"changes\",\"verified\":true,\"status\":0"));
-    Expect("sim", "verify first.bin --type 2764", 0);
+    Expect("sim", "verify first.s19 --type 2764", 0);
 }
 
 // Runs a user ends or starves: a full disk or a closed pipe, signals at once or twice, a read,
