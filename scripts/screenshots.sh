@@ -10,10 +10,14 @@ program=$(realpath "${1:-build/dev/app/Tarvex32}")
 out=$PWD/docs
 run=("$program") shots=
 if [[ $program == *.exe ]]; then
-  export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$PWD/build/windows-cross/wineprefix}
-  run=(wine64 "$program") shots=wine-
+  export WINEDEBUG=-all
+  wine=$(command -v wine64 || command -v /usr/lib/wine/wine64 || command -v wine) ||
+    { echo "screenshots: wine64 is missing (apt-get install wine64)" >&2; exit 1; }
+  run=("$wine" "$program") shots=wine-
+  [[ $(fc-list) == *"Liberation Mono"* ]] ||
+    { echo "screenshots: the Liberation fonts are missing (apt-get install fonts-liberation)" >&2; exit 1; }
 fi
-for tool in xvfb-run openbox xdotool import; do
+for tool in xvfb-run openbox xdotool xwininfo import; do
   command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (apt-get install xvfb openbox xdotool imagemagick)" >&2; exit 1; }
 done
 
@@ -41,6 +45,18 @@ open(sys.argv[1], "wb").write(image)
 PY
 
 cd "$scratch"
+if [ -n "$shots" ]; then
+  # Wine ships none of Windows' own fonts: their metric-compatible stand-ins, as a Windows
+  # desktop would show the windows.
+  export WINEPREFIX=$scratch/wineprefix
+  "$wine" wineboot -i >/dev/null 2>&1
+  for font in "Arial=Liberation Sans" "MS Sans Serif=Liberation Sans" "Courier New=Liberation Mono" \
+    "Microsoft Sans Serif=Liberation Sans" "Times New Roman=Liberation Serif"; do
+    "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${font%%=*}" /d "${font#*=}" \
+      /f >/dev/null 2>&1
+  done
+  "${wine%/*}/wineserver" -w 2>/dev/null || true
+fi
 TARVEX_IO=sim XDG_RUNTIME_DIR=$scratch "${run[@]}" >"$scratch/log" 2>&1 &
 main=$(xdotool search --sync --onlyvisible --name "Tarvex II Loader" | head -1)
 xdotool windowactivate --sync "$main"
@@ -50,13 +66,24 @@ key() { xdotool key --clearmodifiers "$@"; sleep 0.7; }
 key alt+e Up Up Return # the EPROM type box: 27010 -> 27512 -> 27256
 key alt+l              # Load From: the file dialog
 xdotool search --sync --onlyvisible --name "^Open$" >/dev/null
-xdotool type --delay 10 "$scratch/monitor.bin"
+image="$scratch/monitor.bin"
+[ -n "$shots" ] && image="Z:${image//\//\\}" # wine's drive Z: is the root folder
+xdotool type --delay 10 "$image"
 key Return
 key alt+w # Write (and the emulator now holds it)
 sleep 1
 
 shoot() { # shoot WINDOW FILE: the window with its frame, as a small PNG
-  import -frame -window "$1" "$scratch/shot.png"
+  # Cut from the screen: wine's windows read back black on their own.
+  local x y w h left right top bottom
+  local X Y WIDTH HEIGHT
+  read -r X Y WIDTH HEIGHT < <(xwininfo -id "$1" | awk -F: '/Absolute upper-left X/ { x = $2 }
+    /Absolute upper-left Y/ { y = $2 } /Width/ { w = $2 } /Height/ { h = $2 }
+    END { print x + 0, y + 0, w + 0, h + 0 }')
+  read -r left right top bottom < <(xprop -id "$1" _NET_FRAME_EXTENTS | tr -dc '0-9 ,\n' |
+    tr ',' ' ' | awk '{ print $1+0, $2+0, $3+0, $4+0 }')
+  x=$((X - left)) y=$((Y - top)) w=$((WIDTH + left + right)) h=$((HEIGHT + top + bottom))
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$scratch/shot.png"
   convert "$scratch/shot.png" -strip -colors 128 "PNG8:$2"
   echo "screenshots: $2 ($(identify -format '%wx%h' "$2"), $(stat -c %s "$2") bytes)"
 }

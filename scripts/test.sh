@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Every test: unit, window, end-to-end, peer and documentation tests under ASan+UBSan, the
 # Debian package's install test, the threaded paths again under TSan, the release build and
-# its benchmarks run once, tarvex.exe
-# cross-built for Windows and run under wine, the file loader fuzzer (HEX and S-records),
-# and the real-kernel ppdev test.
+# its benchmarks run once, tarvex.exe and Tarvex32.exe cross-built for Windows and run under
+# wine, the Windows zip, the file loader fuzzer (HEX and S-records), and the real-kernel ppdev
+# test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -30,10 +30,13 @@ for bench in build/release/bench/*_bench; do
     "$bench" --benchmark_min_time=0.01 >/dev/null
 done
 
-# The core, the simulator and tarvex for Windows (mingw-w64), its CLI tests under wine.
+# Both programs for Windows (mingw-w64) against a static Qt built once from Debian's source into
+# a cache outside the clone, their tests under wine, and the Windows download.
+scripts/qt-windows.sh
 cmake --preset windows-cross
 cmake --build --preset windows-cross -j "$jobs"
 ctest --preset windows-cross
+scripts/package.sh win64
 
 # The Intel HEX loader under libFuzzer for about a minute.
 scripts/fuzz.sh "${TARVEX_FUZZ_SECONDS:-60}"
