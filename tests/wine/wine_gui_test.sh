@@ -43,7 +43,7 @@ window() {
 keys() {
     local id=$1
     shift
-    xdotool windowactivate --sync "$id" >/dev/null 2>&1 || wmctrl -i -a "$id"
+    timeout 10 xdotool windowactivate --sync "$id" >/dev/null 2>&1 || wmctrl -i -a "$id"
     sleep 0.3
     xdotool key --clearmodifiers --delay 100 "$@"
 }
