@@ -19,6 +19,7 @@ namespace {
 
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using testing::Ready;
 using testing::SimRig;
 
 std::string FileBytes(const std::string& path) {
@@ -229,14 +230,6 @@ TEST(SetEpromType, ConfiguresTheEmulatorAndFillsTheRangeOrShowsNotSetThenRelease
     rig.link.ReleaseEmulator();
     EXPECT_EQ(rig.Trace(), "D00 C03 C0B");
     EXPECT_FALSE(rig.Device()->TargetInReset());
-}
-
-std::unique_ptr<SimRig> Ready(std::uint16_t type, const std::string& devices = "") {
-    auto rig = std::make_unique<SimRig>(devices);
-    rig->link.DetectEmulator();
-    rig->link.SetEpromType(type);
-    rig->bus->SetTracing(true);
-    return rig;
 }
 
 TEST(Transfers, ExactWriteAndReadSequencesAcrossAPageBoundary) {
