@@ -2,7 +2,6 @@
 // register sequences of each run.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
