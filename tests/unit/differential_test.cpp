@@ -2,6 +2,7 @@
 // register sequences of each run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,10 +30,9 @@ class DifferentialTest : public ::testing::TestWithParam<DiffCase> {};
 TEST_P(DifferentialTest, WritesOnlyTheChangedRunsWithTheTransfersOwnSequences) {
     const DiffCase& row = GetParam();
     auto rig = Ready(row.type, "", false);
-    std::mt19937 random(row.type);
-    for (auto& byte : rig->model.DataBuffer) {
-        byte = static_cast<std::uint8_t>(random());
-    }
+    std::ranges::generate(rig->model.DataBuffer, [random = std::mt19937(row.type)]() mutable {
+        return static_cast<std::uint8_t>(random());
+    });
     rig->link.WriteEmulator(row.start, row.end, 0);
     const auto before = rig->model.DataBuffer;
     for (const std::uint32_t index : row.changed) {

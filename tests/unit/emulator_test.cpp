@@ -310,10 +310,9 @@ TEST(Transfers, RoundTripForEveryTypeAndVerifyCatchesInjectedFaults) {
     for (const auto& [devices, type, first, last] : rows) {
         SCOPED_TRACE(devices + " " + std::to_string(type) + " " + std::to_string(first));
         auto rig = Ready(type, devices);
-        std::mt19937 random(type);
-        for (auto& byte : rig->model.DataBuffer) {
-            byte = static_cast<std::uint8_t>(random());
-        }
+        std::ranges::generate(rig->model.DataBuffer, [random = std::mt19937(type)]() mutable {
+            return static_cast<std::uint8_t>(random());
+        });
         const auto image = rig->model.DataBuffer;
         rig->link.WriteEmulator(first, last, 0);
         EXPECT_EQ(rig->link.VerifyEmulator(first, last, 0), devices.empty());
