@@ -44,4 +44,14 @@ struct SimRig {
     EmulatorLink link{*port, model, host};  // after `port`, which it uses
 };
 
+// A rig whose emulator is found and set for `type` (0: none), its bus tracing from then on.
+inline std::unique_ptr<SimRig> Ready(std::uint16_t type, const std::string& devices = "",
+                                     bool tracing = true) {
+    auto rig = std::make_unique<SimRig>(devices);
+    rig->link.DetectEmulator();
+    rig->link.SetEpromType(type);
+    rig->bus->SetTracing(tracing);
+    return rig;
+}
+
 }  // namespace tarvex::testing
