@@ -49,18 +49,16 @@ std::string SaveAsNobody(const std::string& target) {
     constexpr std::size_t kSize = 4096;
     auto* shared = static_cast<char*>(
         ::mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    std::snprintf(shared, kSize, "could not become nobody");  // also what a crash leaves
     const pid_t child = ::fork();
     if (child == 0) {
-        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-            ::_exit(1);
+        if (::setgid(kNobody) == 0 && ::setuid(kNobody) == 0) {
+            std::snprintf(shared, kSize, "%s", Save(target).c_str());
         }
-        std::snprintf(shared, kSize, "%s", Save(target).c_str());
         ::_exit(0);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    const std::string result =
-        WIFEXITED(status) && WEXITSTATUS(status) == 0 ? shared : "could not become nobody";
+    ::waitpid(child, nullptr, 0);
+    const std::string result = shared;
     ::munmap(shared, kSize);
     return result;
 }
