@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <tuple>
 
 #include "image/FileLoader.h"
 #include "image/HexText.h"
@@ -74,10 +75,8 @@ struct Rig : FileSystem {
         row = &loadCase;
         bytesRead = 0;
         model->DataBuffer.fill(kFill);
-        model->BufferStart = row->start;
-        model->BufferEnd = row->end;
-        model->FileType = row->fileType;
-        model->HexBase = row->hexBase;
+        std::tie(model->BufferStart, model->BufferEnd, model->FileType, model->HexBase) =
+            std::tie(row->start, row->end, row->fileType, row->hexBase);
         loader.SetOptions(row->options);
         loader.LoadFileToBuffer(row->name);
         return host.Texts();

@@ -182,19 +182,16 @@ INSTANTIATE_TEST_SUITE_P(Targets, SafeOutputTest, ::testing::Values(
 // clang-format on
 
 // A program that ends on a signal removes what it was writing, from the handler.
-TEST(SafeOutputSignals, TemporaryFilesAreRemovedAtOnceAndTheTargetIsKept) {
-    const fs::path folder =
-        fs::path(::testing::TempDir()) / ("safe-signal-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    WriteText(folder / "fw.bin", "old");
+using SafeOutputSignals = SafeOutputTest;
+TEST_F(SafeOutputSignals, TemporaryFilesAreRemovedAtOnceAndTheTargetIsKept) {
+    WriteText(folder_ / "fw.bin", "old");
     SafeOutputFile file;
-    ASSERT_TRUE(file.Open((folder / "fw.bin").string()));
+    ASSERT_TRUE(file.Open((folder_ / "fw.bin").string()));
     file.Write("new", 3);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 2);
     RemoveTemporaryFilesNow();
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
-    EXPECT_EQ(ReadText(folder / "fw.bin"), "old");
-    fs::remove_all(folder);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1);
+    EXPECT_EQ(ReadText(folder_ / "fw.bin"), "old");
 }
 
 TEST(PrintableName, ControlCharactersCannotGarbleAMessage) {
