@@ -264,9 +264,8 @@ TEST(FileLoad, SRecords) {
             .hexBase = 0x12340000},
         {.fileType = 3, .text = S(1, 0xDFFF, {5}), .messages = {below + "1", kReadError},
             .hexBase = 0xE000},
-        {.fileType = 3, .text = std::string(600, '1') + "\n", .messages = bad1},
-        {.fileType = 3, .text = S(1, 0, std::vector<int>(252, 3)),
-            .messages = {"Load range : 00000...000FB"}},
+        {3, std::string(600, '1') + "\n", bad1},
+        {3, S(1, 0, std::vector<int>(252, 3)), {"Load range : 00000...000FB"}},
     });
     // clang-format on
 }
