@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <tuple>
 
 #include "image/FileLoader.h"
 #include "image/HexText.h"
@@ -18,16 +19,22 @@ const std::string above = "Load address above last data buffer address , line #"
 const std::string below = "Load address below first data buffer address , line #";
 const std::vector<std::string> bad1 = {"Invalid file structure , line #1", kReadError};
 const std::vector<std::string> bad2 = {"Invalid file structure , line #2", kReadError};
+const std::vector<std::string> after = {"Data after EOF record", range0, kReadError};
+const std::string redefined = "Data buffer contents redefined at address ";
+
+std::string Hex(const std::vector<int>& bytes) {
+    std::string text;
+    for (int byte : bytes) {
+        text += HexByte(static_cast<std::uint8_t>(byte));
+    }
+    return text;
+}
 
 // One Intel HEX record with its checksum and a line end.
 std::string Rec(unsigned type, unsigned at, std::vector<int> data, const char* end = "\r\n") {
     data.insert(data.begin(), {int(data.size()), int(at >> 8), int(at & 0xFF), int(type)});
     data.push_back(-std::accumulate(data.begin(), data.end(), 0) & 0xFF);
-    std::string text = ":";
-    for (int byte : data) {
-        text += HexByte(static_cast<std::uint8_t>(byte));
-    }
-    return text + end;
+    return ":" + Hex(data) + end;
 }
 
 struct LoadCase {
@@ -68,10 +75,8 @@ struct Rig : FileSystem {
         row = &loadCase;
         bytesRead = 0;
         model->DataBuffer.fill(kFill);
-        model->BufferStart = row->start;
-        model->BufferEnd = row->end;
-        model->FileType = row->fileType;
-        model->HexBase = row->hexBase;
+        std::tie(model->BufferStart, model->BufferEnd, model->FileType, model->HexBase) =
+            std::tie(row->start, row->end, row->fileType, row->hexBase);
         loader.SetOptions(row->options);
         loader.LoadFileToBuffer(row->name);
         return host.Texts();
@@ -123,8 +128,6 @@ TEST(FileLoad, MessagesAndBuffer) {
         manyLines += Rec(0, i & 0xFFFF, {1}) + (i == 0xFFFF ? Rec(2, 0, {0x10, 0}) : "");
     }
     const std::vector<std::string> type1 = {"Invalid record type , line #1", kReadError};
-    const std::vector<std::string> after = {"Data after EOF record", range0, kReadError};
-    const std::string redefined = "Data buffer contents redefined at address ";
     const std::string seg1000 = Rec(2, 0, {0x10, 0}), one = Rec(0, 0, {1});
     // clang-format off
     std::vector<LoadCase> rows = {
@@ -199,20 +202,14 @@ TEST(FileLoad, MessagesAndBuffer) {
 
 // One S-record: type, count, address in the type's width, data, checksum, line end.
 std::string S(int type, std::uint32_t at, const std::vector<int>& data, const char* end = "\n") {
-    const int width = type == 0 || type == 1 || type == 5 || type == 9 ? 2
-                      : type == 2 || type == 6 || type == 8            ? 3
-                                                                       : 4;
+    const int width = "2234423432"[type] - '0';  // address bytes of S0 to S9
     std::vector<int> bytes = {width + int(data.size()) + 1};
     for (int i = width - 1; i >= 0; --i) {
         bytes.push_back(int(at >> (8 * i)) & 0xFF);
     }
     bytes.insert(bytes.end(), data.begin(), data.end());
-    const int sum = std::accumulate(bytes.begin(), bytes.end(), 0);
-    std::string text = "S" + std::to_string(type);
-    for (int byte : bytes) {
-        text += HexByte(static_cast<std::uint8_t>(byte));
-    }
-    return text + HexByte(static_cast<std::uint8_t>(~sum)) + end;
+    bytes.push_back(~std::accumulate(bytes.begin(), bytes.end(), 0) & 0xFF);
+    return "S" + std::to_string(type) + Hex(bytes) + end;
 }
 
 // S-records go through the HEX loader's rules: the same messages, line numbers, range,
@@ -220,7 +217,6 @@ std::string S(int type, std::uint32_t at, const std::vector<int>& data, const ch
 TEST(FileLoad, SRecords) {
     const std::string head = S(0, 0, {'h', 'd', 'r'}), s9 = S(9, 0, {}), one = S(1, 0, {1});
     const std::vector<std::string> type2 = {"Invalid record type , line #2", kReadError};
-    const std::vector<std::string> after = {"Data after EOF record", range0, kReadError};
     std::string many;  // 70000 data records: more than an S5 count holds
     for (unsigned i = 0; i < 70000; ++i) {
         many += S(2, i, {1});
@@ -256,8 +252,7 @@ TEST(FileLoad, SRecords) {
         {3, one + s9 + S(1, 1, {2}), after, {{1, kFill}}}, {3, one + s9 + S(5, 1, {}), after},
         {3, one + s9 + "\x1A", {range0}},
         // Range, overlap and the file base.
-        {3, S(1, 0, {1, 2, 3}) + S(1, 2, {9}),
-            {"Data buffer contents redefined at address 0002, line #2", kReadError}, {{2, 9}}},
+        {3, S(1, 0, {1, 2, 3}) + S(1, 2, {9}), {redefined + "0002, line #2", kReadError}, {{2, 9}}},
         {3, S(1, 0x100, {1}) + S(1, 0xF0, {2}), {below + "2", kReadError}, {{0x100, 1}}, 0x100},
         {3, S(2, 0x20000, {1}), {above + "1", kReadError}},
         {3, S(3, 0xFFFFFFFF, {1}), {above + "1", kReadError}},
@@ -269,9 +264,8 @@ TEST(FileLoad, SRecords) {
             .hexBase = 0x12340000},
         {.fileType = 3, .text = S(1, 0xDFFF, {5}), .messages = {below + "1", kReadError},
             .hexBase = 0xE000},
-        {.fileType = 3, .text = std::string(600, '1') + "\n", .messages = bad1},
-        {.fileType = 3, .text = S(1, 0, std::vector<int>(252, 3)),
-            .messages = {"Load range : 00000...000FB"}},
+        {3, std::string(600, '1') + "\n", bad1},
+        {3, S(1, 0, std::vector<int>(252, 3)), {"Load range : 00000...000FB"}},
     });
     // clang-format on
 }
