@@ -46,12 +46,9 @@ class ThreadsTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(UseOwnDirectories() && files_.isValid());
-        QFile file(image_ = files_.filePath(QStringLiteral("image.bin")));
         QByteArray bytes(0x20000, '\0');
-        for (int i = 0; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<char>(i * 7 + 3);
-        }
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        std::generate(bytes.begin(), bytes.end(), [i = 0]() mutable { return char(i++ * 7 + 3); });
+        WriteFile(image_ = files_.filePath(QStringLiteral("image.bin")), bytes);
     }
 
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
