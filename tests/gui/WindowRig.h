@@ -124,9 +124,8 @@ class Modals : public QObject {
                 actions_.isEmpty() ? dialog->reject() : actions_.takeFirst()(*dialog);
             } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 QStringList texts;
-                for (QAbstractButton* button : box->buttons()) {
-                    texts << button->text();
-                }
+                std::ranges::transform(box->buttons(), std::back_inserter(texts),
+                                       &QAbstractButton::text);
                 boxes << box->windowTitle() + ": " + box->text() + " [" + texts.join(',') + ']';
                 const QString answer = answers_.isEmpty() ? texts[0] : answers_.takeFirst();
                 answer == QLatin1String("(closed)")
