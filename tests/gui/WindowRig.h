@@ -37,8 +37,7 @@ struct WindowRig {
             bus = simulated->SharedBus();
         }
         std::vector<std::string> list(arguments.size());
-        std::transform(arguments.begin(), arguments.end(), list.begin(),
-                       [](const QString& argument) { return argument.toStdString(); });
+        std::ranges::transform(arguments, list.begin(), &QString::toStdString);
         main = std::make_unique<TMain>(std::move(port), std::move(list));
         options = std::make_unique<TOptions>(main->Model());
         main->AttachOptions(options.get());

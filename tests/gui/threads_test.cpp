@@ -82,7 +82,6 @@ class ThreadsTest : public QObject {
     // Success: a box, then the timer ends the program. Failure: one box, the window stays usable.
     void batchRun() {
         const auto& row = TheRow(kBatchRun);
-        const QString& box = row.box;
         Modals modals;
         WindowRig rig(
             row.io, QStringList(row.arguments).replaceInStrings(QRegularExpression("^@$"), image_));
@@ -90,10 +89,10 @@ class ThreadsTest : public QObject {
         connect(rig.main.get(), &QWidget::windowTitleChanged,
                 [&](const QString& title) { captions << title; });
         QTRY_VERIFY_WITH_TIMEOUT(!rig.main->BatchRequested && rig.main->isEnabled(), 20000);
-        QTRY_COMPARE(modals.boxes, QStringList{box});
+        QTRY_COMPARE(modals.boxes, QStringList{row.box});
         QCOMPARE(captions.mid(0, 5), row.captions);
         QCOMPARE(rig.LampState("LastResult"), row.lamp);
-        if (box.startsWith("Information")) {
+        if (row.box.startsWith("Information")) {
             QTRY_VERIFY_WITH_TIMEOUT(rig.main->TerminationRequested(),
                                      3 * tarvex::TMain::kTimerInterval);
             QCOMPARE(captions.mid(captions.size() - 2),
