@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QtTest>
 #include <QtWidgets>
 #include <algorithm>
@@ -35,8 +37,7 @@ struct WindowRig {
             bus = simulated->SharedBus();
         }
         std::vector<std::string> list(arguments.size());
-        std::transform(arguments.begin(), arguments.end(), list.begin(),
-                       [](const QString& argument) { return argument.toStdString(); });
+        std::ranges::transform(arguments, list.begin(), &QString::toStdString);
         main = std::make_unique<TMain>(std::move(port), std::move(list));
         options = std::make_unique<TOptions>(main->Model());
         main->AttachOptions(options.get());
@@ -79,35 +80,15 @@ inline void ClickIn(QWidget* window, const char* name) {
     window->findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
 }
 
-// The main window's own windows, a row each, by object name (for WhileOpen).
-inline void OwnWindowRows(const char* column) {
-    QTest::addColumn<QString>(column);
-    QTest::newRow("options") << "Options";
-    QTest::newRow("memory test") << "StdTest";
-    QTest::newRow("signals test") << "ExtTest";
-}
-
-// Opens the main window's own window `name` as the user does, runs `inside` while it is open,
-// then ends it: Options by `close`, a test by its own button.
-inline void WhileOpen(WindowRig& rig, const QString& name,
-                      const std::function<void(QWidget*)>& inside,
-                      const std::function<void(QWidget*)>& close) {
-    if (name == "Options") {
-        rig.Click("SetOptions");
-        inside(rig.options.get());
-        close(rig.options.get());
+// Makes the file `name` anew: a FIFO for "(pipe)", else a file of `contents`.
+inline void WriteFile(const QString& name, const QByteArray& contents) {
+    QFile::remove(name);
+    if (contents == "(pipe)") {
+        QVERIFY(::mkfifo(QFile::encodeName(name).constData(), 0600) == 0);
         return;
     }
-    const bool memory = name == "StdTest";
-    QWidget* window =
-        memory ? static_cast<QWidget*>(&rig.main->StdTestWindow()) : &rig.main->ExtTestWindow();
-    QTimer::singleShot(0, [&, window, memory] {
-        inside(window);
-        ClickIn(window, memory ? "StopTest" : "Exit");
-    });
-    rig.Find<QMenu>("TestMenu")
-        ->findChild<QAction*>(memory ? "ContinuousTest" : "SingleLines")
-        ->trigger();
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
 }
 
 using DialogAction = std::function<void(QFileDialog&)>;
@@ -142,16 +123,13 @@ class Modals : public QObject {
                 actions_.isEmpty() ? dialog->reject() : actions_.takeFirst()(*dialog);
             } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 QStringList texts;
-                for (QAbstractButton* button : box->buttons()) {
-                    texts << button->text();
-                }
+                std::ranges::transform(box->buttons(), std::back_inserter(texts),
+                                       &QAbstractButton::text);
                 boxes << box->windowTitle() + ": " + box->text() + " [" + texts.join(',') + ']';
                 const QString answer = answers_.isEmpty() ? texts[0] : answers_.takeFirst();
-                if (answer == QLatin1String("(closed)")) {
-                    box->close();
-                    return;
-                }
-                box->buttons().value(std::max(0, int(texts.indexOf(answer))))->click();
+                answer == QLatin1String("(closed)")
+                    ? void(box->close())
+                    : box->buttons().value(std::max(0, int(texts.indexOf(answer))))->click();
             }
         });
     }

@@ -76,6 +76,27 @@ bool CloseByTheWindowManager(QWidget* window) {
     return WaitFor([&] { return !window->isVisible(); });
 }
 
+// Opens the main window's own window `name` as the user does and runs `inside` while it is
+// open; then the window manager closes Options, a test ends by its own button.
+void WhileOpen(WindowRig& rig, const QString& name, const std::function<void(QWidget*)>& inside) {
+    if (name == "Options") {
+        rig.Click("SetOptions");
+        inside(rig.options.get());
+        CloseByTheWindowManager(rig.options.get());
+        return;
+    }
+    const bool memory = name == "StdTest";
+    QWidget* window =
+        memory ? static_cast<QWidget*>(&rig.main->StdTestWindow()) : &rig.main->ExtTestWindow();
+    QTimer::singleShot(0, [&, window, memory] {
+        inside(window);
+        ClickIn(window, memory ? "StopTest" : "Exit");
+    });
+    rig.Find<QMenu>("TestMenu")
+        ->findChild<QAction*>(memory ? "ContinuousTest" : "SingleLines")
+        ->trigger();
+}
+
 struct OptionsRow {
     const char* name;
     QString typed, key;  // typed into the end field, not left; a paging key first
@@ -86,7 +107,6 @@ struct OptionsRow {
     // clang-format off
     {"good value, closed: committed", "fff", "", {}, "00000-000FF", 0xFFF},
     {"bad value, closed: dropped, no box", "fffff", "", {}, "00000-000FF", 0x1FFFF},
-    {"wheel: one notch down", "", "", {"5"}, "00100-001FF", 0x1FFFF},
     {"wheel: up on page 0 does nothing", "", "", {"4", "4", "5"}, "00100-001FF", 0x1FFFF},
     {"wheel: up from the last page", "", "End", {"4"}, "1FE00-1FEFF", 0x1FFFF},
     // clang-format on
@@ -105,7 +125,12 @@ class DesktopTest : public QObject {
 
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
 
-    void ownedWindows_data() { OwnWindowRows("window"); }
+    void ownedWindows_data() {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("options") << "Options";
+        QTest::newRow("memory test") << "StdTest";
+        QTest::newRow("signals test") << "ExtTest";
+    }
 
     // Each window belongs to the main window: the window manager keeps it above the main
     // window when the user clicks the disabled main window, minimises the two together and
@@ -149,7 +174,7 @@ class DesktopTest : public QObject {
                 return !Iconic(window) && !Iconic(rig.main.get()) && Above(window, rig.main.get());
             }));
         };
-        WhileOpen(rig, Row<QString>("window"), inside, CloseByTheWindowManager);
+        WhileOpen(rig, Row<QString>("window"), inside);
         QVERIFY(rig.main->isEnabled());
     }
 
@@ -172,10 +197,8 @@ class DesktopTest : public QObject {
         if (!row.typed.isEmpty()) {
             Click(options, field->geometry().center());
             QVERIFY(WaitFor([&] { return field->hasFocus(); }));
-            Run("xdotool", QString("key --delay 20 End BackSpace BackSpace BackSpace BackSpace "
-                                   "BackSpace type --delay 20 %1")
-                               .arg(row.typed)
-                               .split(' '));
+            const QString keys = "key --delay 20 End" + QString(" BackSpace").repeated(5);
+            Run("xdotool", (keys + " type --delay 20 " + row.typed).split(' '));
             QVERIFY(WaitFor([&] { return field->text() == row.typed; }));
         }
         if (!row.key.isEmpty()) {

@@ -7,7 +7,6 @@ using namespace tarvex::testing;
 
 namespace {
 
-const QString kErased = " FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF   ................";
 const QString kWarning = "Warning: Please use 0..9 and A..F keys only! [OK]";
 const QString kBadStart = "Error: Incorrect buffer start selected! [Cancel]";
 const QString kBadEnd = "Error: Incorrect buffer end selected! [Cancel]";
@@ -108,7 +107,6 @@ struct OpeningRow {
 } const kOpening[] = {
     {"no emulator: nothing happens", "sim:none", 0, false, {"", "", ""}, 0},
     {"2764 just selected", "sim", 0, true, kShown, 31},
-    {"27512", "sim", 3, true, {"00000", "0FFFF", "FF"}, 255},
     {"27010 at start-up", "sim", -1, true, {"00000", "1FFFF", "FF"}, 511},
 };
 
@@ -126,31 +124,20 @@ struct PagingRow {
     {"Page Down", k2764, 0, 0, "PgDown", "00100-001FF", -1},
     {"Page Up", k2764, 0, 5, "PgUp", "00400-004FF", -1},
     {"Page Up on page 0", k2764, 0, 0, "PgUp", "", -1},
-    {"End on a 2764", k2764, 0, 0, "End", "01F00-01FFF", 74},
     {"Page Down past a narrowed range's end", k2764, 0x1FF, 1, "PgDown", "00200-002FF", -1},
-    {"End with a narrowed range", k2764, 0x1FF, 0, "End", "01F00-01FFF", 74},
     {"End on a 27010", k27010, 0, 3, "End", "1FF00-1FFFF", 74},
-    {"Ctrl+End on a 27010", k27010, 0, 3, "Ctrl+End", "1FF00-1FFFF", -1},
-    {"Page Down on the last page", k27010, 0, 511, "PgDown", "", -1},
-    {"End on the last page", k27010, 0, 511, "End", "", -1},
     {"Home", k27010, 0, 300, "Home", "00000-000FF", 0},
-    {"Home on page 0", k27010, 0, 0, "Home", "", 0},
     {"arrow key", k27010, 0, 2, "Down", "", -1},
     {"scroll bar arrow", k27010, 0, 7, "bar:step", "00800-008FF", -1},
-    {"scroll bar track", k27010, 0, 7, "bar:page", "00800-008FF", -1},
-    {"scroll bar arrow at the end", k27010, 0, 511, "bar:step", "", -1},
     {"thumb dragged", k27010, 0, 0, "bar:drag", "1FF00-1FFFF", -1},
     // The wheel turns the pages one a notch (120), over the dump as over the scroll bar.
     // clang-format off
     {"wheel: one notch down", k2764, 0, 0, "wheel:-120", "00100-001FF", -1},
-    {"wheel: one notch up", k2764, 0, 5, "wheel:120", "00400-004FF", -1},
     {"wheel: a fast turn, two notches at once", k2764, 0, 0, "wheel:-240", "00200-002FF", -1},
     {"wheel: down, then up", k2764, 0, 4, "wheel:-120,120", "00400-004FF", -1},
     {"wheel: half a notch, not yet", k2764, 0, 0, "wheel:-60", "", -1},
     {"wheel: a fine wheel's steps add up to a notch", k2764, 0, 0, "wheel:" + kFine, "00100-001FF", -1},
     {"wheel: half a notch back and forth does not add up", k2764, 0, 0, "wheel:-60,60,-60", "", -1},
-    {"wheel: up on page 0", k2764, 0, 0, "wheel:120", "", -1},
-    {"wheel: down on the last page", k2764, 0, 31, "wheel:-120", "", -1},
     {"wheel with Ctrl: a page, not a zoom", k2764, 0, 0, "Ctrl+wheel:-120", "00100-001FF", -1},
     {"wheel sideways: nothing", k2764, 0, 2, "sideways-wheel:-120", "", -1},
     {"wheel over the scroll bar: the same", k2764, 0, 0, "bar:wheel:" + kFine, "00100-001FF", -1},
@@ -169,25 +156,14 @@ struct EditingRow {
     // clang-format off
     {"end beyond the 2764", {"BufferEnd=2000"}, "Tab", {kBadEnd}, kShown, kPage0},
     {"end in lower case", {"BufferEnd=1ff"}, "Tab", {}, {"00000", "001FF", "FF"}, kPage3},
-    {"end with many leading zeros", {"BufferEnd=0000000000001FFF"}, "Tab", {}, kShown, kPage3},
-    {"end too long for 32 bits", {"BufferEnd=100001FFF"}, "Tab", {kBadEnd}, kShown, kPage0},
     {"start above the end", {"BufferEnd=FF", "BufferStart=100"}, "Tab", {kBadStart}, {"00000", "000FF", "FF"}, kPage0},
-    {"start equal to the end", {"BufferEnd=FF", "BufferStart=ff"}, "Tab", {}, {"000FF", "000FF", "FF"}, kPage3},
-    {"end below the start", {"BufferStart=100", "BufferEnd=FF"}, "Tab", {kBadEnd}, {"00100", "01FFF", "FF"}, kPage0},
     {"fill 100", {"FillValue=100"}, "Tab", {kBadFill}, kShown, kPage0},
     {"fill 5", {"FillValue=5"}, "Tab", {}, {"00000", "01FFF", "05"}, kPage3},
-    {"start emptied", {"BufferStart="}, "Tab", {kBadStart}, kShown, kPage0},
-    {"end emptied", {"BufferEnd="}, "Tab", {kBadEnd}, kShown, kPage0},
-    {"fill emptied", {"FillValue="}, "Tab", {kBadFill}, kShown, kPage0},
     {"G typed", {"BufferEnd=1G0"}, "Tab", {kWarning}, kShown, kPage0},
     // Closing commits the field in use as leaving does; a bad value goes without a box, now
     // and when the window opens again.
     {"closed: good end", {"BufferEnd=FFF"}, "close", {}, {"00000", "00FFF", "FF"}, kPage0},
-    {"closed: good fill value", {"FillValue=5"}, "close", {}, {"00000", "01FFF", "05"}, kPage0},
     {"closed: end beyond the 2764", {"BufferEnd=FFFFF"}, "close", {}, kShown, kPage0},
-    {"closed: start above the end", {"BufferStart=2000"}, "close", {}, kShown, kPage0},
-    {"closed: fill value too large", {"FillValue=100"}, "close", {}, kShown, kPage0},
-    {"closed: field emptied", {"BufferEnd="}, "close", {}, kShown, kPage0},
     {"Page Down commits a good value", {"BufferEnd=FFF"}, "PgDown", {}, {"00000", "00FFF", "FF"}, "00400-004FF"},
     {"Page Down refuses a bad value, as Tab", {"BufferEnd=FFFFF"}, "PgDown", {kBadEnd}, kShown, kPage0},
     // Only hex digits and Backspace reach a field; Enter and Escape vanish; anything else
@@ -200,11 +176,8 @@ struct EditingRow {
     // Ctrl+Backspace types DEL (7Fh), no hex key: refused, not taken for Backspace.
     {"Ctrl+Backspace refused", {"BufferEnd=1F"}, "Ctrl+Backspace", {kWarning}, kShown, kPage0},
     {"Ctrl+V refused", {"BufferEnd=1F"}, "Ctrl+V", {kWarning}, kShown, kPage0},
-    {"Ctrl+C refused", {"BufferEnd=1F"}, "Ctrl+C", {kWarning}, kShown, kPage0},
-    {"blank refused", {"BufferEnd=1F"}, "Space", {kWarning}, kShown, kPage0},
     // Page Up and Page Down take the keyboard from any field back to the dump.
     {"Page Down in the start field", {"BufferStart"}, "PgDown", {}, kShown, "00400-004FF"},
-    {"Page Up in the fill value", {"FillValue"}, "PgUp", {}, kShown, "00200-002FF"},
     {"Ctrl+Page Down", {"BufferEnd"}, "Ctrl+PgDown", {}, kShown, "00400-004FF"},
     {"from a read-only field", {"HexBase"}, "PgDown", {}, kShown, "00400-004FF"},
     {"from the check box", {"AutoVerify"}, "PgUp", {}, kShown, "00200-002FF"},
@@ -241,7 +214,6 @@ class OptionsTest : public QObject {
         const QStringList lines = options.Dump().split('\n');
         QCOMPARE(lines.value(0),
                  "00000 : 41 20 7F E9 30 FF FF FF FF FF FF FF FF FF FF FF   A...0...........");
-        QCOMPARE(lines.value(15), "000F0 :" + kErased);
         QCOMPARE(lines.size(), 16);
         QCOMPARE(options.Caret(), 9);
         QCOMPARE(options.FocusName(), "REdit");
@@ -282,8 +254,6 @@ class OptionsTest : public QObject {
             }
         } else if (action == "bar:step") {
             options.Bar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        } else if (action == "bar:page") {
-            options.Bar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
         } else if (action == "bar:drag") {
             options.Bar()->setSliderDown(true);
             for (const int position : {1, 2, 511}) {
@@ -320,7 +290,6 @@ class OptionsTest : public QObject {
         }
         if (row.leave == "close") {
             QVERIFY(options.window.close());
-            QVERIFY(!options.window.isVisible() && rig.main->isEnabled());
             options.Open();  // the focus leaves the field it was in: still no box
             QCoreApplication::processEvents();
         }
@@ -329,10 +298,8 @@ class OptionsTest : public QObject {
         QCOMPARE(options.Fields(), row.fields);
         QList<quint32> model = kWhole;  // a field still being typed into has committed nothing
         if (row.fields[1].size() == 5) {
-            model.clear();
-            for (const QString& field : row.fields) {
-                model << field.toUInt(nullptr, 16);
-            }
+            std::transform(row.fields.begin(), row.fields.end(), model.begin(),
+                           [](const QString& field) { return field.toUInt(nullptr, 16); });
         }
         QCOMPARE(options.Model(), model);
         QCOMPARE(options.Range(), row.range);

@@ -46,12 +46,9 @@ class ThreadsTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(UseOwnDirectories() && files_.isValid());
-        QFile file(image_ = files_.filePath(QStringLiteral("image.bin")));
         QByteArray bytes(0x20000, '\0');
-        for (int i = 0; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<char>(i * 7 + 3);
-        }
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        std::generate(bytes.begin(), bytes.end(), [i = 0]() mutable { return char(i++ * 7 + 3); });
+        WriteFile(image_ = files_.filePath(QStringLiteral("image.bin")), bytes);
     }
 
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
@@ -85,7 +82,6 @@ class ThreadsTest : public QObject {
     // Success: a box, then the timer ends the program. Failure: one box, the window stays usable.
     void batchRun() {
         const auto& row = TheRow(kBatchRun);
-        const QString& box = row.box;
         Modals modals;
         WindowRig rig(
             row.io, QStringList(row.arguments).replaceInStrings(QRegularExpression("^@$"), image_));
@@ -93,10 +89,10 @@ class ThreadsTest : public QObject {
         connect(rig.main.get(), &QWidget::windowTitleChanged,
                 [&](const QString& title) { captions << title; });
         QTRY_VERIFY_WITH_TIMEOUT(!rig.main->BatchRequested && rig.main->isEnabled(), 20000);
-        QTRY_COMPARE(modals.boxes, QStringList{box});
+        QTRY_COMPARE(modals.boxes, QStringList{row.box});
         QCOMPARE(captions.mid(0, 5), row.captions);
         QCOMPARE(rig.LampState("LastResult"), row.lamp);
-        if (box.startsWith("Information")) {
+        if (row.box.startsWith("Information")) {
             QTRY_VERIFY_WITH_TIMEOUT(rig.main->TerminationRequested(),
                                      3 * tarvex::TMain::kTimerInterval);
             QCOMPARE(captions.mid(captions.size() - 2),
