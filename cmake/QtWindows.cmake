@@ -1,6 +1,6 @@
 # Finds the static Qt for Windows that scripts/qt-windows.sh builds into a cache outside the
 # clone, and sets up the cross build to use it with the host's moc, rcc and uic.
-# Sets TARVEX_QT_WINDOWS to its install folder, or leaves it empty when there is none.
+# Sets TARVEX_QT_WINDOWS_FOUND, and TARVEX_QT_WINDOWS_PREFIX to the install folder it uses.
 set(TARVEX_QT_WINDOWS "$ENV{TARVEX_QT_WINDOWS}" CACHE PATH
     "Static Qt for mingw-w64 (scripts/qt-windows.sh); empty: look in the user's cache")
 set(qt_folder "${TARVEX_QT_WINDOWS}")
