@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <new>
 #include <random>
 #include <regex>
@@ -29,6 +28,7 @@
 #include "link/Emulator.h"
 #include "link/IoPort.h"
 #include "port/SimBackend.h"
+#include "tests/support/Files.h"
 
 static std::atomic<long> allocations{-1};  // counted while not negative
 
@@ -76,20 +76,13 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using Words = std::vector<std::string>;
 using J = nlohmann::json;
+using tarvex::testing::ReadText;
+using tarvex::testing::WriteText;
 
 struct RunResult {
     int status = -1;
     std::string out, err;
 };
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
@@ -317,7 +310,7 @@ INSTANTIATE_TEST_SUITE_P(Images, CliRoundTripTest, ::testing::Values(
 
 // One run each; the simulated target starts held in RESET.
 struct StatusCase {
-    const char* name;
+    std::string name;
     const char* io;
     std::string args;
     int status;
@@ -328,9 +321,10 @@ struct StatusCase {
 };
 
 // A wrong command line: exit 2 before the port is opened, one line naming the word and why,
-// then where to read more.
-StatusCase U(const char* name, const std::string& args, const std::string& why) {
-    return {name, "sim", args, 2, "", {why}, false, true};
+// then where to read more. The row is named after its words.
+StatusCase U(const std::string& args, const std::string& why) {
+    const std::string name = std::regex_replace(" " + args, std::regex("[^A-Za-z0-9]+"), "_");
+    return {"Usage" + name, "sim", args, 2, "", {why}, false, true};
 }
 
 class CliStatusTest : public CliTest, public ::testing::WithParamInterface<StatusCase> {};
@@ -728,90 +722,71 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliJsonTest, ::testing::Values(
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(BadForms, CliStatusTest, ::testing::Values(
-    U("NoCommand", "", "no command given"),
-    U("UnknownCommand", "flash", "unknown command 'flash'"),
-    U("HelpOnUnknownCommand", "help flash", "help: unknown command 'flash'"),
-    U("UnknownProgramOption", "--bogus detect", "unknown option '--bogus'"),
-    U("PortOutOfRange", "--port '$FFFE' detect", "'$FFFE' is not a port base address"),
-    U("IoEmpty", "--io '' detect", "'' is not a port access method"),
-    U("DetectTakesNoArgument", "detect 0x378", "detect does not take '0x378'"),
-    U("DetectGetsWriteOption", "detect --type 2764", "option --type does not apply to detect"),
-    U("WriteMissingFile", "write --type 2764", "FILE is required"),
-    U("WriteMissingType", "write image.bin", "--type is required"),
-    U("WriteTypeMissingValue", "write image.bin --type", "--type: 1 required T missing"),
-    U("WriteUnknownOption", "write image.bin --type 2764 --verity", "unknown option '--verity'"),
-    U("VerifyModeWithoutWatch", "write image.bin --type 2764 --verify changed",
+    U("", "no command given"),
+    U("flash", "unknown command 'flash'"),
+    U("help flash", "help: unknown command 'flash'"),
+    U("--bogus detect", "unknown option '--bogus'"),
+    U("--port '$FFFE' detect", "'$FFFE' is not a port base address"),
+    U("--io '' detect", "'' is not a port access method"),
+    U("detect 0x378", "detect does not take '0x378'"),
+    U("detect --type 2764", "option --type does not apply to detect"),
+    U("write --type 2764", "FILE is required"),
+    U("write image.bin", "--type is required"),
+    U("write image.bin --type", "--type: 1 required T missing"),
+    U("write image.bin --type 2764 --verity", "unknown option '--verity'"),
+    U("write image.bin --type 2764 --verify changed",
       "--verify applies with --watch or --changed-only"),
-    U("UnknownVerifyMode", "write image.bin --type 2764 --watch --verify some",
+    U("write image.bin --type 2764 --watch --verify some",
       "'some' is not a verify mode (use all or changed)"),
-    U("WatchStandardInput", "write - --type 2764 --watch", "--watch needs a FILE to watch"),
-    U("ChangedOnlyStandardInputTwice", "write - --type 2764 --changed-only -",
-      "FILE and --changed-only PREVIOUS cannot both be -"),
-    U("PreviousFormatWithoutChangedOnly", "write a.bin --type 2764 --previous-format bin",
+    U("write - --type 2764 --watch", "--watch needs a FILE to watch"),
+    U("write - --type 2764 --changed-only -", "FILE and --changed-only PREVIOUS cannot both be -"),
+    U("write a.bin --type 2764 --previous-format bin",
       "--previous-format applies with --changed-only"),
-    U("WatchAndChangedOnly", "write image.bin --type 2764 --watch --changed-only old.bin",
+    U("write image.bin --type 2764 --watch --changed-only old.bin",
       "--watch excludes --changed-only"),
-    U("HexBaseForABinaryFile", "read image.bin --type 2764 --hex-base E000",
-      "--hex-base applies to HEX and S-record files"),
-    U("HexBaseBeyondSegments", "read x.hex --type 27010 --hex-base F0000",
-      "do not fit Intel HEX extended segment records"),
-    U("HexBaseNotHex", "convert a.hex b.hex --type 2764 --hex-base E00G",
-      "'E00G' is not a hexadecimal address"),
-    U("WriteResetTooLong", "write image.bin --type 2764 --reset-ms 10001",
-      "'10001' is longer than 10 s (10000 ms)"),
-    U("WriteStartBeyondType", "write image.bin --type 2764 --start 2000",
+    U("read image.bin --type 2764 --hex-base E000", "--hex-base applies to HEX and S-record files"),
+    U("read x.hex --type 27010 --hex-base F0000", "do not fit Intel HEX extended segment records"),
+    U("convert a.hex b.hex --type 2764 --hex-base E00G", "'E00G' is not a hexadecimal address"),
+    U("write image.bin --type 2764 --reset-ms 10001", "'10001' is longer than 10 s (10000 ms)"),
+    U("write image.bin --type 2764 --start 2000",
       "--start '2000' is beyond the last address 01FFF of the 2764"),
-    U("WriteEndNotHexadecimal", "write image.bin --type 2764 --end 12G",
-      "'12G' is not a hexadecimal address"),
-    U("WriteTwoFiles", "write image.bin old.bin --type 2764", "write does not take 'old.bin'"),
-    U("ReadGetsWriteOption", "read new.bin --type 2764 --reset-ms 5",
-      "option --reset-ms does not apply to read"),
-    U("ReadUnknownFormat", "read new.bin --type 2764 --format s19",
+    U("write image.bin --type 2764 --end 12G", "'12G' is not a hexadecimal address"),
+    U("write image.bin old.bin --type 2764", "write does not take 'old.bin'"),
+    U("read new.bin --type 2764 --reset-ms 5", "option --reset-ms does not apply to read"),
+    U("read new.bin --type 2764 --format s19",
       "'s19' is not a file format (use bin, hex, xhex or srec)"),
-    U("ReadEmptyFileName", "read '' --type 2764", "FILE: must not be empty"),
-    U("VerifyGetsWriteFlag", "verify image.bin --type 2764 --no-verify",
-      "option --no-verify does not apply to verify"),
-    U("ResetMissingAction", "reset", "ACTION is required"),
-    U("ResetUnknownAction", "reset now",
-      "'now' is not a RESET action (use hold, release, toggle or pulse)"),
-    U("ResetHoldTakesNoTime", "reset hold 5", "reset hold does not take '5'"),
-    U("ResetPulseNegative", "reset pulse -5", "'-5' is negative"),
-    U("ResetPulseTooLong", "reset pulse '$2711'", "'$2711' is longer than 10 s"),
-    U("ResetGetsImageOption", "reset hold --format hex", "option --format does not apply to reset"),
-    U("TestUnknown", "test cpu", "'cpu' is not a test (use memory or signals)"),
-    U("TestSignalsWithoutLines", "test signals", "test signals needs --lines"),
-    U("TestSignalsUnknownLine", "test signals --lines data,busy", "'busy' is not a line"),
-    U("TestSignalsEmptyLine", "test signals --lines data,", "'' is not a line"),
-    U("TestSignalsPasses", "test signals --lines data --passes 2",
-      "test signals does not take --passes"),
-    U("TestSignalsCountAndSeconds", "test signals --lines data --count 2 --seconds 1", "excludes"),
-    U("TestSignalsZeroSeconds", "test signals --lines data --seconds 0",
-      "'0' is not a number of seconds"),
-    U("TestMemoryLines", "test memory --lines data", "test memory does not take --lines"),
-    U("TestMemoryTooManyPasses", "test memory --passes 1000001",
-      "'1000001' is not a number of passes from 1 to 1000000"),
-    U("ConvertMissingOutput", "convert image.bin --type 2764", "OUTPUT is required"),
-    U("ConvertTypeBeyond16Bits", "convert image.bin o.bin --type '$10000'",
-      "'$10000' is not an EPROM type"),
-    U("ConvertUnknownFormat", "convert image.bin o.hex --type 2764 --to mot",
-      "'mot' is not a file format"),
-    U("ConvertGetsPortAfter", "convert image.bin o.bin --type 2764 --port '$378'",
+    U("read '' --type 2764", "FILE: must not be empty"),
+    U("verify image.bin --type 2764 --no-verify", "option --no-verify does not apply to verify"),
+    U("reset", "ACTION is required"),
+    U("reset now", "'now' is not a RESET action (use hold, release, toggle or pulse)"),
+    U("reset hold 5", "reset hold does not take '5'"),
+    U("reset pulse -5", "'-5' is negative"),
+    U("reset pulse '$2711'", "'$2711' is longer than 10 s"),
+    U("reset hold --format hex", "option --format does not apply to reset"),
+    U("test cpu", "'cpu' is not a test (use memory or signals)"),
+    U("test signals", "test signals needs --lines"),
+    U("test signals --lines data,busy", "'busy' is not a line"),
+    U("test signals --lines data,", "'' is not a line"),
+    U("test signals --lines data --passes 2", "test signals does not take --passes"),
+    U("test signals --lines data --count 2 --seconds 1", "excludes"),
+    U("test signals --lines data --seconds 0", "'0' is not a number of seconds"),
+    U("test memory --lines data", "test memory does not take --lines"),
+    U("test memory --passes 1000001", "'1000001' is not a number of passes from 1 to 1000000"),
+    U("convert image.bin --type 2764", "OUTPUT is required"),
+    U("convert image.bin o.bin --type '$10000'", "'$10000' is not an EPROM type"),
+    U("convert image.bin o.hex --type 2764 --to mot", "'mot' is not a file format"),
+    U("convert image.bin o.bin --type 2764 --port '$378'",
       "option --port does not apply to convert"),
-    U("ConvertGetsIoBefore", "--io sim convert image.bin o.bin --type 2764",
-      "--io and --port do not apply to convert"),
-    U("DumpFileTakesNoLeave", "dump image.bin --type 2764 --leave hold",
-      "option --leave applies to dump --emulator only"),
-    U("DumpPageBeyondTheType", "dump image.bin --type 2764 --page 32",
-      "--page '32' is beyond the last page 31 of the 2764"),
-    U("DumpPageNotDecimal", "dump image.bin --type 2764 --page '$1'",
-      "'$1' is not a page number (decimal, 0 to 31)"),
-    U("DumpEmulatorWithAFile", "dump image.bin --emulator --type 2764",
+    U("--io sim convert image.bin o.bin --type 2764", "--io and --port do not apply to convert"),
+    U("dump image.bin --type 2764 --leave hold", "option --leave applies to dump --emulator only"),
+    U("dump image.bin --type 2764 --page 32", "--page '32' is beyond the last page 31 of the 2764"),
+    U("dump image.bin --type 2764 --page '$1'", "'$1' is not a page number (decimal, 0 to 31)"),
+    U("dump image.bin --emulator --type 2764",
       "dump --emulator takes no FILE, but got 'image.bin'"),
-    U("DumpEmulatorWithARange", "dump --emulator --type 2764 --end FF",
-      "option --end does not apply to dump --emulator"),
-    U("DumpWithoutAType", "dump image.bin", "dump: --type is required"),
-    U("PageForWrite", "write image.bin --type 2764 --page 1", "option --page does not apply to write"),
-    U("ConvertGetsImageOption", "convert image.bin o.hex --type 2764 --format hex",
+    U("dump --emulator --type 2764 --end FF", "option --end does not apply to dump --emulator"),
+    U("dump image.bin", "dump: --type is required"),
+    U("write image.bin --type 2764 --page 1", "option --page does not apply to write"),
+    U("convert image.bin o.hex --type 2764 --format hex",
       "option --format does not apply to convert")),
     kRowName);
 // clang-format on

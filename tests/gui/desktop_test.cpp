@@ -104,12 +104,10 @@ struct OptionsRow {
     QString range;
     quint32 end;  // after the close
 } const kOptions[] = {
-    // clang-format off
     {"good value, closed: committed", "fff", "", {}, "00000-000FF", 0xFFF},
     {"bad value, closed: dropped, no box", "fffff", "", {}, "00000-000FF", 0x1FFFF},
     {"wheel: up on page 0 does nothing", "", "", {"4", "4", "5"}, "00100-001FF", 0x1FFFF},
     {"wheel: up from the last page", "", "End", {"4"}, "1FE00-1FEFF", 0x1FFFF},
-    // clang-format on
 };
 
 }  // namespace

@@ -131,17 +131,16 @@ struct PagingRow {
     {"scroll bar arrow", k27010, 0, 7, "bar:step", "00800-008FF", -1},
     {"thumb dragged", k27010, 0, 0, "bar:drag", "1FF00-1FFFF", -1},
     // The wheel turns the pages one a notch (120), over the dump as over the scroll bar.
-    // clang-format off
     {"wheel: one notch down", k2764, 0, 0, "wheel:-120", "00100-001FF", -1},
     {"wheel: a fast turn, two notches at once", k2764, 0, 0, "wheel:-240", "00200-002FF", -1},
     {"wheel: down, then up", k2764, 0, 4, "wheel:-120,120", "00400-004FF", -1},
     {"wheel: half a notch, not yet", k2764, 0, 0, "wheel:-60", "", -1},
-    {"wheel: a fine wheel's steps add up to a notch", k2764, 0, 0, "wheel:" + kFine, "00100-001FF", -1},
+    {"wheel: a fine wheel's steps add up to a notch", k2764, 0, 0, "wheel:" + kFine, "00100-001FF",
+     -1},
     {"wheel: half a notch back and forth does not add up", k2764, 0, 0, "wheel:-60,60,-60", "", -1},
     {"wheel with Ctrl: a page, not a zoom", k2764, 0, 0, "Ctrl+wheel:-120", "00100-001FF", -1},
     {"wheel sideways: nothing", k2764, 0, 2, "sideways-wheel:-120", "", -1},
     {"wheel over the scroll bar: the same", k2764, 0, 0, "bar:wheel:" + kFine, "00100-001FF", -1},
-    // clang-format on
 };
 
 // Each edit is "Field=text" (or just "Field"), left by Tab; the last one instead by the key

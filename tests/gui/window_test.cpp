@@ -7,13 +7,11 @@
 using tarvex::Lamp;
 using namespace tarvex::testing;
 
-// clang-format off
 const QString kAllFiles = "All binary image files (*.*)", kBinFiles = "Binary image files (*.BIN)";
 const QString kHexFiles = "Intel Hex files (*.HEX)", kExtFiles = "Intel Hex Extended files (*.HEX)";
 const QString kBinFile = "Binary image file (*.BIN)", kHexFile = "Intel Hex file (*.HEX)";
 const QString kExtFile = "Intel Hex Extended file (*.HEX)";
 const QString kSRecords = "Motorola S-record files (*.s19;*.s28;*.s37;*.srec;*.mot)";
-// clang-format on
 // The open dialog's filters and the FileType each sets.
 const QStringList kOpenFilters{kAllFiles, kBinFiles, kHexFiles, kExtFiles, kSRecords};
 const QList<int> kOpenFilterTypes{0, 0, 1, 2, 3};
@@ -67,7 +65,6 @@ struct StartUpRow {
     int exitStatus;
     QString runtime;  // XDG_RUNTIME_DIR, if not empty ("runtime-file" is a file)
 } const kStartUp[] = {
-    // clang-format off
     {"emulator at 0x378", "sim", {}, "", "  0x0378", "", 0, ""},
     {"emulator at 0x278", "sim:0x278", {}, "", "  0x0278", "", 0, ""},
     {"no emulator", "sim:none", {}, "", kUnknown, "", 0, ""},
@@ -78,7 +75,6 @@ struct StartUpRow {
     // Only a lock another copy holds raises the question; one that cannot be made falls back
     // to /tmp/runtime-UID (the other folder cases are the start-up rules' unit rows).
     {"runtime folder not a folder", "sim", {}, "", "  0x0378", "", 0, "runtime-file"},
-    // clang-format on
 };
 
 struct BoxInputRow {

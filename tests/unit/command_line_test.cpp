@@ -9,7 +9,6 @@
 
 #include "app/StartupRules.h"
 #include "batch/CommandNumber.h"
-#include "image/HexText.h"
 
 namespace tarvex {
 namespace {
@@ -149,12 +148,6 @@ TEST(CommandNumber, ReadsDecimalOrPrefixedHexadecimalAndPortAddresses) {
         {"$378", 0x378}, {"0x10378", 0x378}, {"$FFFD", 0xFFFD}, {"-3", 0xFFFD}, {"$FFFE", {}},
         {"-1", {}}, {"12G", {}}}, false, true);
     // clang-format on
-}
-
-TEST(HexText, UpperCaseFixedWidthByteWordAndAddress) {
-    EXPECT_EQ(HexByte(0x0A) + " " + HexByte(0xCD) + " " + HexWord(0xA) + " " + HexWord(0xFFF12345) +
-                  " " + HexAddress(0xAB) + " " + HexAddress(0xFFF12345),
-              "0A CD 000A 2345 000AB 12345");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "support/FakeParport.h"
+#include "support/Files.h"
 #include "support/SimRig.h"
 
 namespace tarvex {
@@ -18,12 +19,9 @@ namespace {
 
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using testing::ReadText;
 using testing::Ready;
 using testing::SimRig;
-
-std::string FileBytes(const std::string& path) {
-    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
-}
 
 struct StateFolder {
     StateFolder() { std::filesystem::create_directories(path); }
@@ -49,7 +47,7 @@ TEST(SimState, RegistersAndMemoryOutliveTheRunPerBaseAndDamagedOrForeignFilesAre
         run.Device(0x378)->RestoreRegisters(left);
         run.Device(0x378)->Memory()[0x1FFFF] = 0x42;
     }
-    const std::string kept = FileBytes(written);
+    const std::string kept = ReadText(written);
     const std::size_t registersSize = 4 + 2 * 7;  // "REGS", each base and its five registers
     ASSERT_GT(kept.size(), 2 * 0x20000 + registersSize);
     const std::string memory = kept.substr(0, kept.size() - registersSize);
@@ -86,7 +84,7 @@ TEST(SimState, RegistersAndMemoryOutliveTheRunPerBaseAndDamagedOrForeignFilesAre
             EXPECT_THAT(rig.port->OpenErrorDetail(),
                         AllOf(HasSubstr(state), HasSubstr(refusal), HasSubstr("remove it")));
         }
-        EXPECT_EQ(FileBytes(state), contents) << "a refused file is kept";
+        EXPECT_EQ(ReadText(state), contents) << "a refused file is kept";
     }
     for (const std::string& path :
          {folder.path.string(), std::string("/dev/zero"), folder.File("no/sim.state")}) {
@@ -189,13 +187,12 @@ TEST(CheckPort, NeedsResetFeedbackAndTheEchoInAnExactSequence) {
         answered += " RFC CF4" + Echo(k, " RF4 CFC ");
     }
     answered += " CF0";  // the saved value back
-    // clang-format off
     const std::tuple<const char*, std::uint16_t, std::string> rows[] = {
-        {"0x378", 0x378, answered}, {"0xD010", 0xD010, answered},
+        {"0x378", 0x378, answered},
+        {"0xD010", 0xD010, answered},
         {"0x378/stuck1=2", 0x378, start + " RFC CF4 D00 RF4 CFC SA7 CF0"},  // fails at nibble 0
-        {"0x378/noreset", 0x378, "RF1 CF0 S07"},  // the echo alone is not enough here
+        {"0x378/noreset", 0x378, "RF1 CF0 S07"},          // the echo alone is not enough here
         {"0x378,0x278/nodevice", 0x278, "RF1 CF0 S7F"}};  // a bare port
-    // clang-format on
     for (const auto& [devices, base, expected] : rows) {
         SimRig rig(devices);
         rig.link.SetPortAddress(base);

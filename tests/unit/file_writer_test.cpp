@@ -11,6 +11,7 @@
 
 #include "image/FileLoader.h"
 #include "image/FileWriter.h"
+#include "support/Files.h"
 #include "support/RecordingHost.h"
 
 namespace tarvex {
@@ -58,11 +59,7 @@ class Writer : public ::testing::Test {
         model_->BufferEnd = end;
         model_->FileType = static_cast<std::uint8_t>(fileType);
         writer_.SaveBufferToFile((dir_ / name).string());
-        return Read(name);
-    }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
+        return testing::ReadText(dir_ / name);
     }
     long Entries() const { return std::distance(fs::directory_iterator(dir_), {}); }
 
@@ -140,7 +137,7 @@ TEST_F(Writer, FailuresKeepTheOldFile) {
         Save(0, 0x1FFFF, fileType, "old");
         EXPECT_EQ(host_.Texts(), messages);
         EXPECT_TRUE(writer_.SaveFailed());
-        EXPECT_EQ(Read("old"), "old");
+        EXPECT_EQ(testing::ReadText(dir_ / "old"), "old");
         EXPECT_EQ(Entries(), 1);
     }
 }

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <thread>
 #include <utility>
 
@@ -17,6 +16,7 @@
 #include "port/DirectBackend.h"
 #include "port/PpdevBackend.h"
 #include "support/FakeParport.h"
+#include "support/Files.h"
 
 namespace tarvex {
 namespace {
@@ -63,9 +63,8 @@ TEST(PortAccess, UnknownTarvexIoNeverOpensAndTarvexTraceRecordsAccessesWhileOpen
     EXPECT_EQ(port->ReadPort(0x379), 0xD7);
     port->SetOpened(false);
     port->WritePort(0x378, 0x01);
-    const std::string text(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {});
+    EXPECT_EQ(testing::ReadText(path), "W 037A 0C\nW 0378 0A\nR 0379 D7\n");
     std::remove(path.c_str());
-    EXPECT_EQ(text, "W 037A 0C\nW 0378 0A\nR 0379 D7\n");
 }
 
 using testing::FakeParport;
@@ -147,15 +146,12 @@ TEST(Ppdev, OpenFailureNamesCauseAndRemedyAndTheFirstClaimSetsTheKernelsState) {
         std::uint8_t lines, control;
         const char* problem;
     };
-    // clang-format off
-    const Row rows[] = {
-        {{}, true, false, false, false, ENOENT, 0, 0, none},
-        {{}, false, false, false, false, ENODEV, 0, 0, none},
-        {{0x378}, false, true, false, false, EACCES, 0, 0, refused},
-        {{0x378, 0x278}, false, true, false, true, EACCES, 0x00, 0x00, refused},
-        {{0x378, 0x278}, false, false, false, true, 0, 0x0C, 0x0C, ""},
-        {{0x378, 0x278}, false, false, true, true, 0, 0x1C, 0x0C, ""}};
-    // clang-format on
+    const Row rows[] = {{{}, true, false, false, false, ENOENT, 0, 0, none},
+                        {{}, false, false, false, false, ENODEV, 0, 0, none},
+                        {{0x378}, false, true, false, false, EACCES, 0, 0, refused},
+                        {{0x378, 0x278}, false, true, false, true, EACCES, 0x00, 0x00, refused},
+                        {{0x378, 0x278}, false, false, false, true, 0, 0x0C, 0x0C, ""},
+                        {{0x378, 0x278}, false, false, true, true, 0, 0x1C, 0x0C, ""}};
     for (const Row& row : rows) {
         SCOPED_TRACE(&row - rows);
         auto kernel = std::make_shared<FakeParport>(row.bases);

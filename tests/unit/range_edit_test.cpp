@@ -45,14 +45,12 @@ TEST(RangeEdit, ApplyRangeField) {
 // blanks, other letters, control codes such as Ctrl+V (16h), Delete's code and 8-bit text.
 TEST(RangeEdit, ClassifyHexKey) {
     const auto accept = HexKey::Accept, drop = HexKey::Drop, refuse = HexKey::Refuse;
-    // clang-format off
     const std::pair<char32_t, HexKey> rows[] = {
-        {U'0', accept}, {U'9', accept}, {U'A', accept}, {U'F', accept}, {U'a', accept},
-        {U'f', accept}, {0x08, accept}, {0x0D, drop}, {0x1B, drop}, {U'G', refuse},
-        {U'g', refuse}, {U'/', refuse}, {U':', refuse}, {U'@', refuse}, {U'`', refuse},
-        {U' ', refuse}, {0x16, refuse}, {0x03, refuse}, {0x0A, refuse}, {0x7F, refuse},
+        {U'0', accept}, {U'9', accept},      {U'A', accept},      {U'F', accept}, {U'a', accept},
+        {U'f', accept}, {0x08, accept},      {0x0D, drop},        {0x1B, drop},   {U'G', refuse},
+        {U'g', refuse}, {U'/', refuse},      {U':', refuse},      {U'@', refuse}, {U'`', refuse},
+        {U' ', refuse}, {0x16, refuse},      {0x03, refuse},      {0x0A, refuse}, {0x7F, refuse},
         {0x00, refuse}, {U'\u00E9', refuse}, {U'\uFF21', refuse}, {0x130, refuse}};
-    // clang-format on
     for (const auto& [character, expected] : rows) {
         EXPECT_EQ(ClassifyHexKey(character), expected) << std::hex << unsigned(character);
     }

@@ -11,29 +11,22 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
 
 #include "image/SafeOutputFile.h"
+#include "support/Files.h"
 
 namespace tarvex {
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using testing::ReadText;
+using testing::WriteText;
 
 constexpr unsigned kNobody = 65534;
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // Saves "new" to `target`: empty when it worked, else the reason.
 std::string Save(const std::string& target) {

@@ -375,12 +375,10 @@ TEST(DriverService, NeverOpenedLeavesARunningServiceAlone) {
 
 // The service on NT 4 and every later NT, the VxD everywhere else.
 TEST(DriverVersion, TheServiceFromNt4OnTheVxdBefore) {
-    // clang-format off
     const std::tuple<const char*, unsigned, unsigned, unsigned, bool> rows[] = {
-        {"Win32s", 0, 3, 11, false}, {"Win95", 1, 4, 0, false}, {"Win98", 1, 4, 10, false},
-        {"WinME", 1, 4, 90, false}, {"NT351", 2, 3, 51, false}, {"NT4", 2, 4, 0, true},
-        {"Windows2000", 2, 5, 0, true}, {"Vista", 2, 6, 0, true}, {"Windows11", 2, 10, 0, true}};
-    // clang-format on
+        {"Win32s", 0, 3, 11, false},    {"Win95", 1, 4, 0, false},  {"Win98", 1, 4, 10, false},
+        {"WinME", 1, 4, 90, false},     {"NT351", 2, 3, 51, false}, {"NT4", 2, 4, 0, true},
+        {"Windows2000", 2, 5, 0, true}, {"Vista", 2, 6, 0, true},   {"Windows11", 2, 10, 0, true}};
     for (const auto& [name, platform, major, minor, service] : rows) {
         SCOPED_TRACE(name);
         auto windows = std::make_shared<FakeWindows>();
