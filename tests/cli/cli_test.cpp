@@ -295,14 +295,10 @@ TEST_P(CliRoundTripTest, ReadReturnsWhatWriteLoadedAndVerifyAgrees) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Images, CliRoundTripTest, ::testing::Values(
-    RoundTripCase{"Bin2764", 2764, "bin", "", 0x2000},
-    RoundTripCase{"Bin27512", 27512, "bin", "", 0x10000},
-    RoundTripCase{"Bin27010", 27010, "bin", "", 0x20000},
     RoundTripCase{"BinRange", 27010, "bin", " --start 1FF00 --end 1FFFF", 0x100},
     RoundTripCase{"Hex2764", 2764, "hex", "", 0x2000},
     RoundTripCase{"Xhex27010", 27010, "xhex", "", 0x20000},
     RoundTripCase{"XhexRangeAbove64K", 27010, "xhex", " --start 10010 --end 1003F", 0x30},
-    RoundTripCase{"Srec2764", 2764, "srec", "", 0x2000},
     RoundTripCase{"Srec27010", 27010, "srec", "", 0x20000},
     RoundTripCase{"SrecRangeAbove64K", 27010, "srec", " --start FFF0 --end 1000F", 0x20}),
     kRowName);
@@ -365,18 +361,13 @@ TEST_P(CliStatusTest, ExitsWithItsClassSaysWhyAndLeavesResetAsItShould) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
     S{"Help", nullptr, "--help", 0, "Usage: tarvex"},
-    S{"DetectLeavesResetHeld", "sim", "detect", 0, "emulator at 0x0378 (port access: sim)"},
     S{"TestMemoryCleanPasses", "sim", "test memory --passes 2", 0, "2 passes, 2 O.K., 0 bad",
       {"pass 1 ok ", "pass 2 ok "}},
     S{"TestMemoryNamesTheBadCell", "sim:0x378/bad=0x123", "test memory --passes 2 --type 27512", 1,
       "2 passes, 0 O.K., 2 bad", {"pass 2 bad ", "1 of 131072 bytes differ", "\n    00123    "}},
     S{"TestMemoryStuckBit", "sim:0x378/stuck0=7", "test memory --passes 1", 1,
       "1 pass, 0 O.K., 1 bad", {"bytes differ", "and "}},
-    S{"TestMemoryNoEmulator", "sim:none", "test memory", 3, "", {"no emulator answered"}},
-    S{"PortDollar", "sim:0x278,0x378", "--port '$378' detect", 0, "at 0x0378"},
     S{"PortNonStandard", "sim:0xD010", "detect --port 0xD010", 0, "at 0xD010"},
-    S{"QuietWriteReleases", "sim", "-q " + kWrite, 0, "", {}, true},
-    S{"QuietReadLeavesResetHeld", "sim", "read new.hex --type 2764 --format xhex --quiet", 0, ""},
     S{"CommandHelp", nullptr, "reset --help", 0,
       "Usage: tarvex [--io BACKEND] [--port ADDR] [--quiet] [--json] reset [OPTION...] ACTION [MS]"},
     S{"HelpCommand", nullptr, "help convert", 0, "Usage: tarvex convert"},
@@ -387,7 +378,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
       4, "", {"Error: Invalid file structure , line #3"}},
     S{"HelpCommandAlone", nullptr, "help", 0, "Exit status:\n  0      success"},
     S{"NumbersInAnyFormOptionsAnywhere", "sim:0x278,0x378",
-      "read new.bin --port 888 --type '$ACC' --end 0x1FFF -q", 0, ""},
+      "read new.bin --port 888 --type '$ACC' --end 0x1FFF --quiet", 0, ""},
     S{"NoVerifyWritesOverABadCell", "sim:0x378/bad=0x123", kWrite + " --no-verify", 0,
       "not verified", {}, true},
     S{"QuietResetToggle", "sim", "-q reset toggle", 0, "", {}, true},
@@ -400,8 +391,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
       "write zero.bin --type 2764 --start 100 --end 1FF", 1, "", {"verify failed: 256 of "
       "256 bytes in the 2764 emulator at 0x0378 differ from zero.bin\n  address  image  "
       "emulator\n    00000     00        80\n", "\n    0000F     00        80\n  and 240 more\n"}},
-    S{"VerifyCommand", "sim", "verify image.bin --type 2764", 1, "",
-      {"of 8192 bytes in the 2764 emulator at 0x0378 differ from image.bin"}},
     S{"StartAfterEnd", "sim", "read new.bin --type=2764 --start=100 --end=FF", 2, "",
       {"--start 00100 is after --end 000FF"}},
     S{"NoEmulator", "sim:none", "detect", 3, "",
@@ -409,9 +398,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
     S{"BogusBackend", "bogus", "detect", 3, "", {"TARVEX_IO=bogus", "sim:none"}},
     S{"EchoFails", "sim:0x278/stuck1=1", "detect", 3, "",
       {"0x0278: port present, RESET feedback, nibble echo fails (wrote 0, read 2)"}},
-    S{"FailedHexReadKeepsTheOldFile", "sim:none", "read old.bin --type 2764 --format xhex", 3, ""},
-    S{"MissingInput", "sim", "write missing.bin --type 2764", 4, "",
-      {"cannot open missing.bin: No such file or directory"}},
     S{"UnwritableOutput", "sim", "read nowhere/new.bin --type 2764", 4, "",
       {"cannot write nowhere/new.bin: No such file or directory"}},
     S{"BrokenHex", "sim", "write broken.hex --type 2764 --format hex", 4, "",
@@ -421,13 +407,10 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
       {"tarvex: old.bin: Target address above FFFFh\n"}},
     // The limits themselves are allowed.
     S{"ResetTimeOfTenSeconds", "sim", "write missing.bin --type 2764 --reset-ms 10000", 4, "",
-      {"cannot open missing.bin"}},
+      {"cannot open missing.bin: No such file or directory"}},
     S{"PlainHexOfAWhole27512", "sim", "-q read new.hex --type 27512 --format hex", 0, ""},
-    // Plain mistakes.
     S{"EmptyTypeInConvert", nullptr, "convert image.bin o.bin --type ''", 2, "",
       {"--type: '' is not an EPROM type"}},
-    S{"UnknownPortAccessMethod", "sim", "--io garbage detect", 2, "",
-      {"--io: 'garbage' is not a port access method"}},
     S{"PreviousInAFormatOfItsOwn", "sim", "write good.hex --type 2764 --changed-only image.bin "
       "--reset-ms 0", 0, "wrote good.hex into the 2764 emulator at 0x0378: rewrote the whole "
       "range (8192 bytes) after a failed verify of the changes since image.bin, verified",
@@ -436,9 +419,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
       {"hextext.bin looks like Intel HEX text", "--format"}},
     S{"HexTextOfAnotherNameLoadsAsHex", "sim", "write good.txt --type 2764 --reset-ms 0", 0,
       "wrote 8192 bytes", {"good.txt: Intel HEX text, loaded as xhex"}, true},
-    S{"EmptyFile", "sim", "write empty.bin --type 2764", 4, "",
-      {"empty.bin is empty (give --allow-empty"}},
-    S{"DevNull", "sim", "verify /dev/null --type 2764", 4, "", {"/dev/null is empty"}},
+    S{"DevNull", "sim", "verify /dev/null --type 2764", 4, "",
+      {"/dev/null is empty (give --allow-empty"}},
     S{"EmptyFileAllowed", "sim", "-q write empty.bin --type 2764 --allow-empty --reset-ms 0", 0, "",
       {}, true},
     S{"FolderInConvert", nullptr, "convert folder o.bin --type 2764", 4, "",
@@ -464,8 +446,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliStatusTest, ::testing::Values(
     S{"DumpEmulatorLeaveRelease", "sim", "dump --emulator --type 2764 --page 0 --leave release", 0,
       "00000 : ", {"target running"}, true},
     S{"DumpMissingFile", "sim", "dump missing.bin --type 2764", 4, "",
-      {"cannot open missing.bin: No such file or directory"}},
-    S{"DumpNoEmulator", "sim:none", "dump --emulator --type 2764", 3, "", {"no emulator answered"}}),
+      {"cannot open missing.bin: No such file or directory"}}),
     kRowName);
 // clang-format on
 
@@ -481,15 +462,11 @@ class CliDumpTest : public CliTest, public ::testing::WithParamInterface<DumpCas
 
 const std::string kFilled = " FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF   ................";
 const std::string kText = " 54 61 72 76 65 78 20 49 49 20 4C 6F 61 64 65 72   Tarvex.II.Loader";
-const std::string kMixed = " 00 20 7F E9 30 41 61 7A 5A 39 2E 40 5B 60 7B FF   ....0AazZ9......";
 
 // Each page is its 16 lines, each line ends in a line break, nothing else is printed.
 TEST_P(CliDumpTest, PrintsThePagesAsTheWindowShowsThem) {
     const DumpCase& row = GetParam();
-    WriteText(work_ / "page.bin",
-              "Tarvex II Loader" + std::string("\x00\x20\x7F\xE9\x30\x41\x61"
-                                               "\x7A\x5A\x39\x2E\x40\x5B\x60\x7B\xFF",
-                                               16));
+    WriteText(work_ / "page.bin", "Tarvex II Loader");
     if (row.written) {
         ASSERT_EQ(Run("sim", "write page.bin --type 27010 --reset-ms 0").status, 0);
     }
@@ -510,19 +487,13 @@ TEST_P(CliDumpTest, PrintsThePagesAsTheWindowShowsThem) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Dumps, CliDumpTest, ::testing::Values(
     DumpCase{"EveryPageOfA2764", false, "page.bin --type 2764", 512,
-             {{0, "00000 :" + kText}, {1, "00010 :" + kMixed}, {2, "00020 :" + kFilled},
-              {16, "00100 :" + kFilled}, {511, "01FF0 :" + kFilled}}},
-    DumpCase{"OnePage", false, "page.bin --type 27010 --page 511", 16,
-             {{0, "1FF00 :" + kFilled}, {15, "1FFF0 :" + kFilled}}},
+             {{0, "00000 :" + kText}, {16, "00100 :" + kFilled}, {511, "01FF0 :" + kFilled}}},
     DumpCase{"NarrowedRangeLoadsAsWriteDoes", false, "page.bin --type 2764 --start 10 --end 1F "
              "--page 0", 16, {{0, "00000 :" + kFilled}, {1, "00010 :" + kText},
              {2, "00020 :" + kFilled}}},
-    DumpCase{"HexFileByItsName", false, "good.hex --type 2764 --page 0", 16,
-             {{0, "00000 : 01 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF   ................"}}},
-    DumpCase{"Emulator", true, "--emulator --type 27010 --page 0", 16,
-             {{0, "00000 :" + kText}, {1, "00010 :" + kMixed}, {2, "00020 :" + kFilled}}},
+    DumpCase{"Emulator", true, "--emulator --type 27010 --page 0", 16, {{0, "00000 :" + kText}}},
     DumpCase{"EmulatorEveryPage", true, "--emulator --type 27010", 8192,
-             {{1, "00010 :" + kMixed}, {8191, "1FFF0 :" + kFilled}}}),
+             {{8191, "1FFF0 :" + kFilled}}}),
     kRowName);
 // clang-format on
 
@@ -555,7 +526,6 @@ TEST_F(CliTest, StandardOutputIsWrittenInPlace) {
     EXPECT_FALSE(fs::exists(work_ / "-"));
 }
 
-// Started with a standard descriptor closed, the files a run opens must not take its place.
 TEST_F(CliTest, ClosedStandardDescriptorsGetNoFileOfTheRun) {
     ASSERT_EQ(Run("sim", "-q " + kWrite).status, 0);
     for (const char* closed : {" 2>&-", " >&-", " >&- 2>&-", " <&-"}) {
@@ -568,7 +538,6 @@ TEST_F(CliTest, ClosedStandardDescriptorsGetNoFileOfTheRun) {
     }
 }
 
-// Two runs on one simulator state take turns; the one that ran last is what the memory holds.
 TEST_F(CliTest, TwoRunsOnOneSimulatorStateTakeTurns) {
     WriteText(work_ / "a.bin", std::string(0x400, '\xAA'));
     WriteText(work_ / "b.bin", std::string(0x400, '\xBB'));
@@ -662,7 +631,6 @@ TEST_P(CliJsonTest, EveryLineIsAnEventAndTheLastTheResult) {
 INSTANTIATE_TEST_SUITE_P(Runs, CliJsonTest, ::testing::Values(
     JsonCase{"Write", "sim", "", kWrite + " --json", 0, "(detection )+writing verifying result ",
         {J{{"event", "detection"}, {"address", 0x378}, {"port", "0x0378"}, {"found", true}},
-         J{{"phase", "writing"}, {"done", 0}, {"total", 0x2000}},
          J{{"phase", "writing"}, {"done", 0x2000}, {"total", 0x2000}, {"finished", true}},
          J{{"phase", "verifying"}, {"done", 0x2000}, {"finished", true}},
          J{{"event", "result"}, {"command", "write"}, {"class", "success"}, {"bytes", 0x2000}}},
@@ -712,9 +680,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliJsonTest, ::testing::Values(
          J{{"event", "pass"}, {"pass", 1}, {"ok", false}, {"failed", 1}},
          J{{"command", "test"}, {"class", "mismatch"}}}, "pass 1 bad"},
     JsonCase{"Dump", nullptr, "", "dump good.S28 --type 2764 --json --page 1", 0,
-        "(message )+page result ",
-        {J{{"event", "page"}, {"page", 1}}, J{{"command", "dump"}, {"class", "success"}}},
-        "Load range"},
+        "(message )+page result ", {J{{"event", "page"}, {"page", 1}}}, "Load range"},
     JsonCase{"ReadToStandardOutput", "sim", "", "read - --type 2764 --json", 2, "(error )+result ",
         {J{{"class", "usage"}}}, "FILE cannot be - (standard output)"}),
     kRowName);
@@ -727,7 +693,7 @@ INSTANTIATE_TEST_SUITE_P(BadForms, CliStatusTest, ::testing::Values(
     U("help flash", "help: unknown command 'flash'"),
     U("--bogus detect", "unknown option '--bogus'"),
     U("--port '$FFFE' detect", "'$FFFE' is not a port base address"),
-    U("--io '' detect", "'' is not a port access method"),
+    U("--io '' detect", "--io: '' is not a port access method"),
     U("detect 0x378", "detect does not take '0x378'"),
     U("detect --type 2764", "option --type does not apply to detect"),
     U("write --type 2764", "FILE is required"),
@@ -917,8 +883,6 @@ const std::string kT = "exec \"$T\" ", kSlowRead = kT + "read old.bin --type 270
 INSTANTIATE_TEST_SUITE_P(Runs, CliHostileTest, ::testing::Values(
     H{"JsonDumpToAFullDisk", "sim", kT + "--json dump image.bin --type 2764 >/dev/full", {}, 4,
       "cannot write the JSON events: No space left on device"},
-    H{"JsonMemoryTestToAFullDisk", "sim", kT + "--json test memory --passes 1 >/dev/full", {}, 4,
-      "cannot write the JSON events"},
     H{"DumpToAFullDisk", "sim", kT + "dump image.bin --type 27010 >/dev/full", {}, 4,
       "cannot write the dump: No space left on device"},
     // A reader that stops early (head, a pager) is no error: the status of SIGPIPE, quietly.
@@ -960,18 +924,16 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliHostileTest, ::testing::Values(
     kRowName);
 // clang-format on
 
-// --changed-only writes what differs from PREVIOUS (when the emulator turns out not to hold
-// PREVIOUS after all, the whole range: see the status table).
+// An emulator that turns out not to hold PREVIOUS: see PreviousInAFormatOfItsOwn.
 TEST_F(CliTest, ChangedOnlyWritesTheDifference) {
     std::string next = ReadText(work_ / "image.bin");
     next[0x10] = static_cast<char>(~next[0x10]);
     next[0x1FFF] = static_cast<char>(~next[0x1FFF]);
     WriteText(work_ / "next.bin", next);
     Expect("sim", "-q " + kWrite, 0);
-    const RunResult held = Expect("sim", "write next.bin --type 2764 --changed-only image.bin", 0,
-                                  "wrote 2 bytes of next.bin into the 2764 emulator at 0x0378 "
-                                  "(what changed since image.bin, 2 runs), verified");
-    EXPECT_THAT(held.err, Not(HasSubstr("once more")));
+    Expect("sim", "write next.bin --type 2764 --changed-only image.bin", 0,
+           "wrote 2 bytes of next.bin into the 2764 emulator at 0x0378 (what changed since "
+           "image.bin, 2 runs), verified");
     Expect("sim", "verify next.bin --type 2764", 0);
 }
 

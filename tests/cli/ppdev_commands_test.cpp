@@ -63,8 +63,6 @@ const char* const kHeld =
 INSTANTIATE_TEST_SUITE_P(Tarvex, PpdevCommands, ::testing::ValuesIn(std::vector<Case>{
     {"Detect", {"detect"}, 0, 0, 1, "emulator at 0x0378 (port access: ppdev); target running\n"},
     {"DetectHold", {"detect", "--leave", "hold"}, 0, 0, 0, kHolding},
-    {"ReadRunsByDefault", {"read", "FILE", "--type", "2764"}, 0, 0, 1, kRunning},
-    {"ReadHold", {"read", "FILE", "--type", "2764", "--leave", "hold"}, 0, 0, 0, kHolding},
     {"ReadRelease", {"read", "FILE", "--type=2764", "--leave=release"}, 0, 0, 1, kRunning},
     {"VerifyHold", {"verify", "FILE", "--type", "2764", "--leave", "hold"}, 0, 0, 0,
          "holds the 8192 bytes"},
