@@ -187,7 +187,6 @@ class CliTest : public ::testing::Test {
         const int status = Wait(Spawn(io, "exec \"$T\" " + args + redirect, trace));
         return {status, ReadText(base_ / "run.out"), ReadText(base_ / "run.err")};
     }
-    // Run, and expect its status and these texts in its stdout and stderr.
     RunResult Expect(const char* io, const std::string& args, int status,
                      const std::string& out = "", const std::string& err = "") const {
         RunResult result = Run(io, args);
@@ -603,6 +602,7 @@ TEST_P(CliJsonTest, EveryLineIsAnEventAndTheLastTheResult) {
             EXPECT_FALSE(event.contains("finished"));
         } else {
             EXPECT_EQ(event["phase"], (*phase)["phase"]);
+            EXPECT_EQ(event["total"], (*phase)["total"]);
             EXPECT_GE(done, (*phase)["done"].get<std::uint64_t>());
             EXPECT_TRUE(event.contains("finished") || done < total)
                 << "at the total before its end";
