@@ -186,9 +186,7 @@ class OptionsTest : public QObject {
     void opening() {
         const auto& row = TheRow(kOpening);
         WindowRig rig(row.io);
-        OptionsDriver options(rig, row.typeItem, 0, [](auto& model) {
-            std::copy_n("\x41\x20\x7F\xE9\x30", 5, model.DataBuffer.begin());  // only 41h, 30h show
-        });
+        OptionsDriver options(rig, row.typeItem);
         QCOMPARE(options.window.isVisible(), row.opens);
         QCOMPARE(rig.main->isEnabled(), !row.opens);
         QCOMPARE(options.Fields(), row.fields);
@@ -197,10 +195,6 @@ class OptionsTest : public QObject {
         }
         QCOMPARE(options.Text("EmulatorStart") + options.Text("HexBase"), "0000000000");
         QCOMPARE(options.Range(), "00000-000FF");
-        const QStringList lines = options.Dump().split('\n');
-        QCOMPARE(lines.value(0),
-                 "00000 : 41 20 7F E9 30 FF FF FF FF FF FF FF FF FF FF FF   A...0...........");
-        QCOMPARE(lines.size(), 16);
         QCOMPARE(options.Caret(), 9);
         QCOMPARE(options.FocusName(), "REdit");
         QCOMPARE(options.Bar()->maximum(), row.lastPage);
