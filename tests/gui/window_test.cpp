@@ -104,6 +104,7 @@ struct DeviceCommandRow {
     {"read", "sim", "", false, "Read", Lamp::Green},
     {"bad cell: write and verify", kBad, "", true, "Write", Lamp::Red},
     {"cable pulled: read", kPulled, "", false, "Read", Lamp::Red},
+    {"cable pulled: verify after write", kPulled, "Write", false, "Verify", Lamp::Red},
     {"cable pulled: write and verify of an erased image", kPulled, "", true, "Write", Lamp::Red},
 };
 
