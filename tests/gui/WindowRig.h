@@ -139,7 +139,6 @@ class Modals : public QObject {
     QPointer<QDialog> current_;
 };
 
-// The current data row's value in `column`.
 template <typename T>
 T Row(const char* column) {
     return *static_cast<T*>(QTest::qData(column, qMetaTypeId<T>()));
@@ -154,7 +153,6 @@ void AddRows(const Table& table) {
         QTest::newRow(row.name) << index++;
     }
 }
-// The struct of the current row.
 template <typename Table>
 const auto& TheRow(const Table& table) {
     return *(std::begin(table) + Row<int>("row"));

@@ -34,7 +34,6 @@ struct BatchRunRow {
     {"file and type", "sim", {"@", "27010"}, Ran("131072", "1.0"), kOk, Lamp::Green},
     {"port D010, reset time 0", "sim:0xD010", {"@", "27512", "0xD010", "0"}, Ran("65536", "0.0"), kOk, Lamp::Green},
     {"missing file", "sim", {"missing.bin", "27010"}, {}, "Error: File not found   \" missing.bin \" [Cancel]", kNone},
-    {"verification error", "sim:0x378/bad=0x4321", {"@", "27010"}, kSteps, "Error: Verification error [Cancel]", Lamp::Red},
     // clang-format on
 };
 
