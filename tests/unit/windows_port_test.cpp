@@ -330,7 +330,6 @@ const char* const kNeither =
 // clang-format off
 const Case kCases[] = {
     {.name = "CreatedIsStoppedAndDeleted", .end = kEnd},
-    {.name = "ImagePathFromTheSystemFolderWithoutAFileHere", .fileHere = false, .end = kEnd},
     {.name = "ExistingStoppedIsStartedAndStoppedNotDeleted", .before = "stopped",
      .end = "CloseHandle ControlService "},
     {.name = "ExistingRunningIsNeitherStoppedNorDeleted", .before = "running",
