@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <ostream>
 #include <tuple>
 
 #include "app/StartupRules.h"
