@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -47,15 +46,10 @@ TEST(PortAccess, ClosedPortReadsZeroDropsWritesAndOpensOrClosesOnce) {
     EXPECT_THAT(counts, ::testing::ElementsAre(1, 1, 1));  // opens, closes, accesses
 }
 
-TEST(PortAccess, UnknownTarvexIoNeverOpensAndTarvexTraceRecordsAccessesWhileOpen) {
-    auto port = CreatePortAccess("bogus");
-    port->SetOpened(true);
-    EXPECT_FALSE(port->Opened());
-    EXPECT_THAT(port->FailureMessage(),
-                ::testing::StartsWith("Could not initialize direct port access !\r\rTARVEX_IO"));
+TEST(PortAccess, TarvexTraceRecordsAccessesWhileOpen) {
     const std::string path = ::testing::TempDir() + "tarvex_trace_" + std::to_string(::getpid());
     ::setenv("TARVEX_TRACE", path.c_str(), 1);
-    port = CreatePortAccess("sim");
+    auto port = CreatePortAccess("sim");
     port->ReadPort(0x379);  // closed: never on the cable
     port->SetOpened(true);
     port->WritePort(0x37A, 0x0C);  // the emulator echoes data bits 0-3 on status bits 3-6
