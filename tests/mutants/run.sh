@@ -41,6 +41,7 @@ git diff --quiet -- "${program_dirs[@]}" && clean_before=1
 # The one build: Debug, no sanitizers (fast), warnings not errors (a plant may leave a
 # variable unused).
 if [[ ! -f $build/CMakeCache.txt ]]; then
+    mkdir -p "$(dirname "$build")"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEX_SANITIZE= \
         -DTARVEX_WERROR=OFF -DTARVEX_BENCH=OFF >"$build.configure.log" 2>&1 ||
         { echo "configure failed: $build.configure.log" >&2; exit 2; }
